@@ -1,0 +1,35 @@
+# Front door. `make demo` and `make test` install what is missing (scripts/bootstrap.sh),
+# configure, build and run. Everything lands in build/.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: all bootstrap configure build demo test bench fuzz format clean
+
+all: build
+
+bootstrap:
+	@scripts/bootstrap.sh
+
+configure: bootstrap
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+demo: build
+	@scripts/demo.sh $(BUILD)
+
+bench: build
+	@cmake --build $(BUILD) --target bench_run
+
+fuzz: build
+	@cmake --build $(BUILD) --target fuzz_long
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,61 @@
+# The native (host) tree: the portable engine, ksdist, native tests, benchmarks, and the driver
+# of the Windows trees and of the Wine tests.
+include(ExternalProject)
+enable_testing()
+ks_add_googletest()
+
+set(KS_ARTIFACTS ${CMAKE_BINARY_DIR}/artifacts)
+file(MAKE_DIRECTORY ${KS_ARTIFACTS})
+
+# Which Windows build the Wine tests run. 32-bit Wine needs a kernel that runs 32-bit code; some
+# virtual machines cannot (their exec of any i386 ELF fails), and there the tests run the x86_64
+# build of the same sources under 64-bit Wine. The shipped product is the i686 build either way.
+if(NOT KS_WINE_ARCH)
+  execute_process(COMMAND /usr/lib/wine/wine --version
+                  RESULT_VARIABLE ks_wine32_result OUTPUT_QUIET ERROR_QUIET)
+  if(ks_wine32_result EQUAL 0)
+    set(KS_WINE_ARCH i686)
+  else()
+    set(KS_WINE_ARCH x86_64)
+  endif()
+endif()
+set(KS_WINE_ARCH ${KS_WINE_ARCH} CACHE STRING "Windows build that the Wine tests run (i686 or x86_64)")
+message(STATUS "Wine tests run the ${KS_WINE_ARCH} build")
+
+function(ks_windows_tree name arch with_tests)
+  ExternalProject_Add(${name}
+    SOURCE_DIR ${KS_ROOT}
+    BINARY_DIR ${CMAKE_BINARY_DIR}/${name}
+    CMAKE_GENERATOR Ninja
+    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${KS_ROOT}/cmake/mingw-${arch}.cmake
+               -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+               -DKS_WIN_TESTS=${with_tests}
+               -DKS_WARNINGS_AS_ERRORS=${KS_WARNINGS_AS_ERRORS}
+    BUILD_ALWAYS ON
+    INSTALL_COMMAND ""
+    USES_TERMINAL_BUILD ON)
+endfunction()
+
+# The product tree is always i686; it carries the tests too when they run on it.
+if(KS_WINE_ARCH STREQUAL "i686")
+  ks_windows_tree(win32 i686 ON)
+  set(KS_WINE_TREE ${CMAKE_BINARY_DIR}/win32)
+else()
+  ks_windows_tree(win32 i686 OFF)
+  ks_windows_tree(win64 x86_64 ON)
+  set(KS_WINE_TREE ${CMAKE_BINARY_DIR}/win64)
+endif()
+set(KS_PRODUCT_TREE ${CMAKE_BINARY_DIR}/win32)
+
+add_custom_target(product_sizes ALL
+  COMMAND ${CMAKE_COMMAND} -DTREE=${KS_PRODUCT_TREE} -P ${KS_ROOT}/cmake/PrintSizes.cmake
+  DEPENDS win32
+  VERBATIM)
+
+foreach(dir tests/support src/unzip tools/ksdist tests/unit bench fuzz)
+  if(EXISTS ${KS_ROOT}/${dir}/CMakeLists.txt)
+    add_subdirectory(${dir})
+  endif()
+endforeach()
+
+include(WineTests)

@@ -1,0 +1,45 @@
+# The Windows tree: the same sources built with mingw-w64. It builds the product (SETUP.EXE and
+# KSSHLSTB.DLL) and, with KS_WIN_TESTS, the fixtures and the test programs that run under Wine.
+option(KS_WIN_TESTS "Build the Windows test programs and fixtures" ON)
+
+# Product code: small, no C++ exceptions, no RTTI, no libstdc++ runtime, runs on Windows 95.
+set(KS_PRODUCT_COMPILE_OPTIONS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)
+set(KS_PRODUCT_LINK_OPTIONS -static -s
+    -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0
+    -Wl,--major-os-version,4 -Wl,--minor-os-version,0)
+
+function(ks_product_library name)
+  add_library(${name} STATIC ${ARGN})
+  target_compile_options(${name} PRIVATE ${KS_PRODUCT_COMPILE_OPTIONS})
+  target_compile_definitions(${name} PUBLIC WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0400 WINVER=0x0400)
+  target_include_directories(${name} PUBLIC ${KS_ROOT}/src)
+  ks_warnings(${name})
+endfunction()
+
+function(ks_product_binary target)
+  target_compile_options(${target} PRIVATE ${KS_PRODUCT_COMPILE_OPTIONS})
+  target_link_options(${target} PRIVATE ${KS_PRODUCT_LINK_OPTIONS})
+  ks_warnings(${target})
+endfunction()
+
+# Test programs and fixtures: standard C++ allowed, linked statically so Wine needs no DLLs.
+function(ks_windows_test_program target)
+  target_link_options(${target} PRIVATE -static)
+  target_compile_definitions(${target} PRIVATE WIN32_LEAN_AND_MEAN)
+  ks_warnings(${target})
+endfunction()
+
+foreach(dir src/stublib src/common src/ui src/distfiles src/unzip src/shellext src/resources src/setup)
+  if(EXISTS ${KS_ROOT}/${dir}/CMakeLists.txt)
+    add_subdirectory(${dir})
+  endif()
+endforeach()
+
+if(KS_WIN_TESTS)
+  ks_add_googletest()
+  foreach(dir tests/support tests/fixtures tests/win32 tests/e2e)
+    if(EXISTS ${KS_ROOT}/${dir}/CMakeLists.txt)
+      add_subdirectory(${dir})
+    endif()
+  endforeach()
+endif()

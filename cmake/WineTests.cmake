@@ -1,0 +1,16 @@
+# Registers every Windows test program (tests/win32, tests/e2e: one program per *_test.cpp) as a
+# CTest test that tests/support/wine-run starts under Wine with its own Xvfb display. They share
+# one Wine prefix, so they run one at a time.
+set(KS_WINE_RUN ${KS_ROOT}/tests/support/wine-run)
+foreach(kind win32 e2e)
+  file(GLOB sources CONFIGURE_DEPENDS ${KS_ROOT}/tests/${kind}/*_test.cpp)
+  foreach(source ${sources})
+    get_filename_component(name ${source} NAME_WE)
+    add_test(NAME ${kind}.${name}
+             COMMAND ${KS_WINE_RUN} ${KS_WINE_TREE}/tests/${kind}/${name}.exe)
+    set_tests_properties(${kind}.${name} PROPERTIES
+      RESOURCE_LOCK wine
+      TIMEOUT 600
+      ENVIRONMENT "KS_BUILD=${CMAKE_BINARY_DIR};KS_WINE_ARCH=${KS_WINE_ARCH};KS_WIN_TREE=${KS_WINE_TREE};KS_PRODUCT_TREE=${KS_PRODUCT_TREE}")
+  endforeach()
+endforeach()

@@ -1,0 +1,51 @@
+#include "common/files.h"
+
+#include "common/setup_state.h"
+
+bool FileExists(const char* path) {
+  HANDLE search = FindFirstFileA(path, &setupState.findData);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
+
+void AppendSeparator(char* text) {
+  int length = lstrlenA(text);
+  if (length > 0 && (text[length - 1] == '\\' || text[length - 1] == '/')) return;
+  text[length] = '\\';
+  text[length + 1] = '\0';
+}
+
+bool CanOpenExclusively(const char* path) {
+  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
+}
+
+bool WaitForExclusiveOpen(const char* path, DWORD milliseconds) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    if (GetTickCount() - start >= milliseconds) return false;
+    DispatchPendingMessages(false);
+    if (CanOpenExclusively(path)) return true;
+  }
+}
+
+void DispatchPendingMessages(bool translate) {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (translate) TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+void CopyText(char* target, const char* source, int capacity) {
+  lstrcpynA(target, source, capacity);
+}
+
+void AppendText(char* target, const char* source, int capacity) {
+  int length = lstrlenA(target);
+  if (length < capacity - 1) lstrcpynA(target + length, source, capacity - length);
+}

@@ -1,0 +1,28 @@
+// The process-wide record of one setup run: the folders, SETUP.EXE's time, the progress totals,
+// the progress dialog and the cancel flag. Every subsystem reads it; the setup sequence fills it.
+#pragma once
+#include <windows.h>
+
+constexpr int kPathChars = MAX_PATH;  // 260: every path buffer of the program
+
+struct SetupState {
+  HINSTANCE instance;
+  char title[29];                            // string 1021, at most 28 characters kept
+  HCURSOR cursor;                            // re-asserted while messages are pumped
+  HCURSOR savedCursor;                       // the cursor before the hourglass
+  char sourceFolder[kPathChars];             // SETUP.EXE's folder, ends in a backslash
+  FILETIME setupWriteTime;                   // SETUP.EXE's last-write time
+  WIN32_FIND_DATAA findData;                 // result of the last FileExists
+  char suggestedFolder[276] = "C:\\Kestra";  // shown in the welcome dialog
+  char installPath[kPathChars];              // install folder without a trailing separator
+  char installFolder[kPathChars];            // install folder with a trailing separator
+  char argv0Path[kPathChars];                // the path after -argv0, or empty
+  DWORD totalBytes;         // side files + archive, in KB once the folder is accepted
+  DWORD copiedBytes;        // bytes copied by the side-file copier
+  DWORD lastReportedBytes;  // copiedBytes at the copier's last meter update
+  bool stubUpToDate;        // the installed stub library has the carried version
+  HWND progressDialog;      // the modeless progress dialog while it exists
+  bool cancelRequested;     // the user confirmed Cancel
+};
+
+extern SetupState setupState;

@@ -1,0 +1,46 @@
+#include "setup/handover.h"
+
+#include "common/files.h"
+#include "common/setup_state.h"
+#include "resources/catalogue.h"
+#include "shellext/registry_cleanup.h"
+#include "ui/messages.h"
+
+namespace {
+
+constexpr int kCommandCapacity = 1025;  // the formatter's whole output
+constexpr const char kInstallMode[] = "S";
+
+bool Started(UINT result) {
+  return result >= 32;
+}
+
+}  // namespace
+
+bool FinalizeMainExecutable(HWND owner, const char* folder, const char* name) {
+  char finalPath[kPathChars];
+  char temporaryPath[kPathChars];
+  wsprintfA(finalPath, "%s%s", folder, name);
+  lstrcpyA(temporaryPath, finalPath);
+  temporaryPath[lstrlenA(temporaryPath) - 1] = '_';
+  DeleteFileA(finalPath);
+  if (MoveFileA(temporaryPath, finalPath)) return true;
+  ShowMessage(owner, MSG_CANNOT_OPEN_FOR_WRITING, MB_ICONERROR, finalPath);
+  DeleteFileA(temporaryPath);
+  return false;
+}
+
+void LaunchProduct() {
+  char command[kCommandCapacity];
+  wsprintfA(command, "%s%s /install%s /f:\"%s\"", setupState.installFolder, kMainExecutable,
+            kInstallMode, setupState.argv0Path);
+  SetCurrentDirectoryA(setupState.installPath);
+  RemoveShellExtensionKeys();
+  if (Started(WinExec(command, SW_SHOW))) return;
+  // The full path failed: try the name alone, found through the current directory.
+  wsprintfA(command, "%s /install%s /f:\"%s\"", kMainExecutable, kInstallMode,
+            setupState.argv0Path);
+  if (Started(WinExec(command, SW_SHOW))) return;
+  wsprintfA(command, "Error running %s%s", setupState.installFolder, kMainExecutable);
+  MessageBoxA(nullptr, command, nullptr, MB_OK);
+}

@@ -1,0 +1,14 @@
+// The end of the setup sequence: the main executable gets its final name, and the installed
+// product is started with the install switch.
+#pragma once
+#include <windows.h>
+
+constexpr const char kMainExecutable[] = "KESTRA32.EXE";
+
+// Moves `folder` + the temporary name (last character "_") to `folder` + `name`, replacing an
+// older file. On failure shows message 1018 naming the final path and returns false.
+bool FinalizeMainExecutable(HWND owner, const char* folder, const char* name);
+
+// Starts the installed product with "/installS /f:"argv0Path"" from the install folder, after
+// the shell-extension keys of earlier versions are gone. Reports a failed start itself.
+void LaunchProduct();

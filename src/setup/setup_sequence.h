@@ -1,0 +1,8 @@
+// The setup sequence: the program's main routine, from the start-up checks to the launch of
+// the installed product. It owns setupState.
+#pragma once
+#include <windows.h>
+
+// Runs one whole setup. `commandTail` is the command line after the program's name.
+// Always returns 0, the process exit code.
+int RunSetup(HINSTANCE instance, const char* commandTail);

@@ -1,0 +1,61 @@
+#include "setup/startup.h"
+
+#include "common/files.h"
+#include "common/setup_state.h"
+#include "resources/catalogue.h"
+#include "ui/messages.h"
+
+namespace {
+
+constexpr DWORD kVersionRecordSize = 148;  // OSVERSIONINFOA as Windows 95 knows it
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+const char* SkipBlanks(const char* text) {
+  while (IsBlank(*text)) ++text;
+  return text;
+}
+
+}  // namespace
+
+bool CheckWindowsVersion(HWND owner) {
+  OSVERSIONINFOA version = {};
+  version.dwOSVersionInfoSize = kVersionRecordSize;
+  bool acceptable = GetVersionExA(&version) && version.dwPlatformId != VER_PLATFORM_WIN32s &&
+                    !(version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion < 4);
+  if (!acceptable)
+    MessageBoxA(owner, ComposeMessage(MSG_WRONG_WINDOWS), setupState.title, MB_ICONERROR);
+  return acceptable;
+}
+
+bool WaitWhileProductRuns() {
+  while (FindWindowA("Kestra2WClass", nullptr) || FindWindowA("KestraWClass", nullptr)) {
+    int button = ShowMessage(nullptr, MSG_PRODUCT_RUNNING, MB_RETRYCANCEL | MB_ICONERROR);
+    if (button == IDCANCEL) return false;
+  }
+  return true;
+}
+
+void ReadArgv0Path(const char* commandTail, char* argv0Path) {
+  argv0Path[0] = '\0';
+  const char* text = SkipBlanks(commandTail);
+  constexpr int kSwitchLength = 6;
+  if (lstrlenA(text) < kSwitchLength ||
+      CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, text, kSwitchLength, "-argv0",
+                     kSwitchLength) != CSTR_EQUAL)
+    return;
+  text = SkipBlanks(text + kSwitchLength);
+  CopyText(argv0Path, text, kPathChars);
+}
+
+void LocateSource() {
+  GetModuleFileNameA(nullptr, setupState.sourceFolder, kPathChars);
+  if (FileExists(setupState.sourceFolder))
+    setupState.setupWriteTime = setupState.findData.ftLastWriteTime;
+  char* lastSeparator = nullptr;
+  for (char* p = setupState.sourceFolder; *p; ++p)
+    if (*p == '\\') lastSeparator = p;
+  if (lastSeparator) lastSeparator[1] = '\0';
+}

@@ -1,0 +1,157 @@
+// SETUP.EXE from start to the launch of the product, driven as a user would: the Windows
+// version check, a running copy of the product, the -argv0 command line, the main executable's
+// final name and the launch.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "resources/catalogue.h"
+#include "support/distribution.h"
+#include "support/ui_robot.h"
+#include "support/wine_env.h"
+
+namespace {
+
+const std::string kInstall = kDefaultInstallFolder;
+
+class SequenceTest : public testing::Test {
+ protected:
+  // The archive is not unpacked yet, so the product is put in place as setup.ks would.
+  void PlaceProduct() {
+    ASSERT_TRUE(CreateDirectoryA(kInstall.c_str(), nullptr));
+    CopyFileOrFail(FixturePath("KESTRA32.EXE"), kInstall + "\\KESTRA32.EX_");
+  }
+
+  FolderCleanup installFolder_{kInstall};
+  Distribution dist_{"C:\\ks-sequence"};
+};
+
+std::string Expand(const char* format, const std::string& value) {
+  std::string text = format;
+  text.replace(text.find("%s"), 2, value);
+  return text;
+}
+
+TEST_F(SequenceTest, RefusesWin32sAndNt3) {
+  for (const char* version : {"win31", "nt351"}) {
+    WindowsVersionScope scope(version);
+    SetupRunResult run = RunSetupExe(dist_.SetupExe(), "");
+    ASSERT_EQ(run.boxes.size(), 1u) << version;
+    EXPECT_EQ(run.boxes[0].text, MSG_TEXT_1052);
+    EXPECT_EQ(run.boxes[0].caption, "Kestra Setup");
+    EXPECT_EQ(run.boxes[0].icon, BoxIcon::kError);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_FALSE(PathExists(kInstall)) << "nothing is written";
+  }
+}
+
+TEST_F(SequenceTest, AcceptsWindows95Nt4AndLater) {
+  for (const char* version : {"win95", "nt40", "win10"}) {
+    RemoveTree(kInstall);
+    PlaceProduct();
+    WindowsVersionScope scope(version);
+    SetupRunResult run = RunSetupExe(dist_.SetupExe(), "");
+    EXPECT_TRUE(run.boxes.empty()) << version << ": " << run.boxes[0].text;
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_NE(ProductLog(kInstall), "") << version << ": the product was started";
+  }
+}
+
+TEST_F(SequenceTest, WaitsForARunningCopyOfTheProduct) {
+  for (const char* windowClass : {"KestraWClass", "Kestra2WClass"}) {
+    RemoveTree(kInstall);
+    auto product =
+        std::make_unique<ChildProcess>(FixturePath("product_window.exe") + " " + windowClass);
+    ASSERT_TRUE(WaitUntil([&] { return FindWindowA(windowClass, nullptr) != nullptr; }, 10000));
+
+    // Cancel ends setup with nothing written.
+    bool screenshotTaken = false;
+    SetupRunResult cancelled = RunSetupExe(dist_.SetupExe(), "", [&](const MessageBoxInfo& box) {
+      if (!screenshotTaken) screenshotTaken = SaveScreenshot(CurrentTestName());
+      return box.buttons.back();
+    });
+    ASSERT_EQ(cancelled.boxes.size(), 1u);
+    EXPECT_EQ(cancelled.boxes[0].text, MSG_TEXT_1025);
+    EXPECT_EQ(cancelled.boxes[0].caption, "Kestra Setup");
+    EXPECT_EQ(cancelled.boxes[0].icon, BoxIcon::kError);
+    EXPECT_EQ(cancelled.boxes[0].buttons, (std::vector<int>{IDRETRY, IDCANCEL}));
+    EXPECT_TRUE(screenshotTaken);
+    EXPECT_FALSE(PathExists(kInstall));
+
+    // Retry while the window is open asks again; after it has closed, setup goes on.
+    PlaceProduct();
+    int asked = 0;
+    SetupRunResult retried = RunSetupExe(dist_.SetupExe(), "", [&](const MessageBoxInfo&) {
+      if (++asked == 2) {
+        PostMessageA(FindWindowA(windowClass, nullptr), WM_CLOSE, 0, 0);
+        product->Wait(5000);
+      }
+      return IDRETRY;
+    });
+    EXPECT_EQ(retried.boxes.size(), 2u);
+    EXPECT_NE(ProductLog(kInstall), "");
+  }
+}
+
+TEST_F(SequenceTest, PassesTheArgv0PathToTheProduct) {
+  struct Case {
+    std::string tail;
+    std::string expectedEnd;
+  } cases[] = {
+      {" -ARGV0   C:\\Temp\\pkg.exe", "/installS /f:\"C:\\Temp\\pkg.exe\""},
+      {" -argv0 D:\\download\\package name.exe", "/installS /f:\"D:\\download\\package name.exe\""},
+      {"", "/installS /f:\"\""},
+      {" /argv0 C:\\x.exe", "/installS /f:\"\""},
+  };
+  for (const Case& c : cases) {
+    RemoveTree(kInstall);
+    PlaceProduct();
+    SetupRunResult run = RunSetupExe(dist_.SetupExe(), c.tail);
+    EXPECT_TRUE(run.boxes.empty());
+    std::string log = ProductLog(kInstall);
+    std::string command = log.substr(0, log.find("\r\n"));
+    EXPECT_EQ(command, "command: " + kInstall + "\\KESTRA32.EXE " + c.expectedEnd) << c.tail;
+    EXPECT_NE(log.find("current: " + kInstall + "\r\n"), std::string::npos) << log;
+  }
+}
+
+TEST_F(SequenceTest, GivesTheMainExecutableItsFinalName) {
+  PlaceProduct();
+  WriteFileBytes(kInstall + "\\KESTRA32.EXE", "an older version");
+  SetupRunResult run = RunSetupExe(dist_.SetupExe(), "");
+  EXPECT_TRUE(run.boxes.empty());
+  EXPECT_FALSE(PathExists(kInstall + "\\KESTRA32.EX_"));
+  EXPECT_EQ(ReadFileBytes(kInstall + "\\KESTRA32.EXE"), ReadFileBytes(FixturePath("KESTRA32.EXE")));
+  EXPECT_NE(ProductLog(kInstall), "");
+}
+
+TEST_F(SequenceTest, AMainExecutableThatCannotBeReplacedStopsSetup) {
+  PlaceProduct();
+  ExclusiveHold held(kInstall + "\\KESTRA32.EXE");
+  ASSERT_TRUE(held.held());
+  SetupRunResult run = RunSetupExe(dist_.SetupExe(), "");
+  ASSERT_EQ(run.boxes.size(), 2u);
+  EXPECT_EQ(run.boxes[0].text, Expand(MSG_TEXT_1018, kInstall + "\\KESTRA32.EXE"));
+  EXPECT_EQ(run.boxes[0].icon, BoxIcon::kError);
+  EXPECT_EQ(run.boxes[1].text, MSG_TEXT_1006);
+  EXPECT_EQ(run.boxes[1].icon, BoxIcon::kInformation);
+  EXPECT_EQ(run.exitCode, 0u);
+  held.Release();
+  Sleep(1000);
+  EXPECT_EQ(ReadFileBytes(kInstall + "\\kestra32.log"), "") << "the product is not started";
+  EXPECT_FALSE(PathExists(kInstall + "\\KESTRA32.EX_")) << "the temporary file is removed";
+}
+
+TEST_F(SequenceTest, AProductThatCannotStartIsReported) {
+  ASSERT_TRUE(CreateDirectoryA(kInstall.c_str(), nullptr));
+  WriteFileBytes(kInstall + "\\KESTRA32.EX_", "not a program");
+  SetupRunResult run = RunSetupExe(dist_.SetupExe(), "");
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].text, "Error running " + kInstall + "\\KESTRA32.EXE");
+  EXPECT_EQ(run.boxes[0].caption, "Error");
+  EXPECT_EQ(run.boxes[0].icon, BoxIcon::kNone);
+  EXPECT_EQ(run.boxes[0].buttons, std::vector<int>{IDOK});
+}
+
+}  // namespace

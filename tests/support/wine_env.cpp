@@ -1,0 +1,154 @@
+#include "support/wine_env.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+const char kWineKey[] = "Software\\Wine";
+
+}  // namespace
+
+std::string EnvironmentText(const char* name) {
+  char value[2048];
+  DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+  return length && length < sizeof value ? std::string(value, length) : std::string();
+}
+
+std::string WinTreePath() {
+  std::string tree = EnvironmentText("KS_WIN_TREE_W");
+  if (tree.empty()) ADD_FAILURE() << "KS_WIN_TREE_W is not set: run the test through wine-run";
+  return tree;
+}
+
+std::string SetupExePath() {
+  return WinTreePath() + "\\src\\setup\\SETUP.EXE";
+}
+
+std::string FixturePath(const std::string& name) {
+  return WinTreePath() + "\\tests\\fixtures\\" + name;
+}
+
+std::string ArtifactsPath(const std::string& fileName) {
+  std::string folder = EnvironmentText("KS_ARTIFACTS_W");
+  if (folder.empty()) folder = ".";
+  return folder + "\\" + fileName;
+}
+
+WindowsVersionScope::WindowsVersionScope(const std::string& version) {
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, kWineKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
+    ADD_FAILURE() << "cannot open HKCU\\" << kWineKey;
+    return;
+  }
+  char old[64];
+  DWORD size = sizeof old, type = 0;
+  if (RegQueryValueExA(key, "Version", nullptr, &type, reinterpret_cast<BYTE*>(old), &size) ==
+          ERROR_SUCCESS &&
+      type == REG_SZ) {
+    hadValue_ = true;
+    previous_ = old;
+  }
+  RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
+                 static_cast<DWORD>(version.size() + 1));
+  RegCloseKey(key);
+}
+
+WindowsVersionScope::~WindowsVersionScope() {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kWineKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+  if (hadValue_)
+    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(previous_.c_str()),
+                   static_cast<DWORD>(previous_.size() + 1));
+  else
+    RegDeleteValueA(key, "Version");
+  RegCloseKey(key);
+}
+
+TestFolder::TestFolder(const std::string& path) : path_(path) {
+  RemoveTree(path_);
+  if (!CreateDirectoryA(path_.c_str(), nullptr)) ADD_FAILURE() << "cannot create " << path_;
+}
+
+TestFolder::~TestFolder() {
+  RemoveTree(path_);
+}
+
+void RemoveTree(const std::string& path) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = found.cFileName;
+      if (name == "." || name == "..") continue;
+      std::string child = path + "\\" + name;
+      SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(child);
+      else
+        DeleteFileA(child.c_str());
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryA(path.c_str());
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << "cannot create " << path;
+  DWORD written = 0;
+  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+  ASSERT_EQ(written, bytes.size()) << path;
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  std::string bytes(GetFileSize(file, nullptr), '\0');
+  DWORD read = 0;
+  if (!bytes.empty())
+    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+  CloseHandle(file);
+  bytes.resize(read);
+  return bytes;
+}
+
+bool PathExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+FILETIME LastWriteTime(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+  return data.ftLastWriteTime;
+}
+
+void SetLastWriteTime(const std::string& path, const FILETIME& time) {
+  HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+  SetFileTime(file, nullptr, nullptr, &time);
+  CloseHandle(file);
+}
+
+void CopyFileOrFail(const std::string& from, const std::string& to) {
+  ASSERT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE)) << from << " -> " << to;
+}
+
+ExclusiveHold::ExclusiveHold(const std::string& path)
+    : file_(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+
+ExclusiveHold::~ExclusiveHold() {
+  Release();
+}
+
+void ExclusiveHold::Release() {
+  if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  file_ = INVALID_HANDLE_VALUE;
+}

@@ -1,0 +1,65 @@
+// The Wine test environment: where the build's programs are, the artifacts folder, emulated
+// Windows versions, and small owners for the folders and open files that tests create.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+// An environment variable's value, or "" when it is not set.
+std::string EnvironmentText(const char* name);
+
+// The Windows build that the tests run (KS_WIN_TREE_W), and paths inside it.
+std::string WinTreePath();
+std::string SetupExePath();
+std::string FixturePath(const std::string& name);
+std::string ArtifactsPath(const std::string& fileName);
+
+// Sets HKCU\Software\Wine "Version" (win31, nt351, win95, nt40, win10, ...) for the processes
+// started while it lives, and puts the previous value back afterwards.
+class WindowsVersionScope {
+ public:
+  explicit WindowsVersionScope(const std::string& version);
+  ~WindowsVersionScope();
+  WindowsVersionScope(const WindowsVersionScope&) = delete;
+  WindowsVersionScope& operator=(const WindowsVersionScope&) = delete;
+
+ private:
+  bool hadValue_ = false;
+  std::string previous_;
+};
+
+// A folder created empty for one test and removed with everything in it afterwards.
+class TestFolder {
+ public:
+  explicit TestFolder(const std::string& path);
+  ~TestFolder();
+  TestFolder(const TestFolder&) = delete;
+  TestFolder& operator=(const TestFolder&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+ private:
+  std::string path_;
+};
+
+void RemoveTree(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+std::string ReadFileBytes(const std::string& path);
+bool PathExists(const std::string& path);
+FILETIME LastWriteTime(const std::string& path);
+void SetLastWriteTime(const std::string& path, const FILETIME& time);
+void CopyFileOrFail(const std::string& from, const std::string& to);
+
+// Holds a file open with no sharing until destroyed (or released).
+class ExclusiveHold {
+ public:
+  explicit ExclusiveHold(const std::string& path);
+  ~ExclusiveHold();
+  ExclusiveHold(const ExclusiveHold&) = delete;
+  ExclusiveHold& operator=(const ExclusiveHold&) = delete;
+  bool held() const { return file_ != INVALID_HANDLE_VALUE; }
+  void Release();
+
+ private:
+  HANDLE file_;
+};

@@ -1,0 +1,90 @@
+// SETUP.EXE as the i686 build writes it: a Windows-95-clean PE32 GUI program. Every imported
+// function is on the allow-list below, so that each new import is a conscious decision.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/pe_reader.h"
+
+namespace {
+
+const std::string kSetupExe = std::string(KS_PRODUCT_TREE) + "/src/setup/SETUP.EXE";
+
+// Functions SETUP.EXE may import, by DLL. All of them exist on Windows 95 and NT 4.0.
+const std::map<std::string, std::set<std::string>> kAllowedImports = {
+    {"KERNEL32.dll",
+     {"CloseHandle",
+      "CompareStringA",
+      "CreateDirectoryA",
+      "CreateFileA",
+      "DeleteCriticalSection",
+      "DeleteFileA",
+      "EnterCriticalSection",
+      "FindClose",
+      "FindFirstFileA",
+      "FreeLibrary",
+      "GetLastError",
+      "GetModuleFileNameA",
+      "GetModuleHandleA",
+      "GetProcAddress",
+      "GetStartupInfoA",
+      "GetTickCount",
+      "GetVersionExA",
+      "InitializeCriticalSection",
+      "LeaveCriticalSection",
+      "LoadLibraryA",
+      "MoveFileA",
+      "SetCurrentDirectoryA",
+      "SetUnhandledExceptionFilter",
+      "Sleep",
+      "TlsGetValue",
+      "VirtualProtect",
+      "VirtualQuery",
+      "WinExec",
+      "lstrcpyA",
+      "lstrcpynA",
+      "lstrlenA"}},
+    {"USER32.dll",
+     {"DestroyWindow", "DispatchMessageA", "FindWindowA", "LoadCursorA", "LoadStringA",
+      "MessageBoxA", "PeekMessageA", "SendDlgItemMessageA", "SetCursor", "ShowWindow",
+      "TranslateMessage", "UpdateWindow", "wsprintfA", "wvsprintfA"}},
+    {"GDI32.dll", {}},
+    {"ADVAPI32.dll", {}},
+    {"VERSION.dll", {}},
+    {"msvcrt.dll",
+     {"__getmainargs",  "__initenv",        "__p__acmdln", "__p__commode", "__p__fmode",
+      "__set_app_type", "__setusermatherr", "_amsg_exit",  "_cexit",       "_initterm",
+      "_iob",           "_onexit",          "_setjmp3",    "abort",        "calloc",
+      "exit",           "fprintf",          "free",        "fwrite",       "longjmp",
+      "malloc",         "memcpy",           "memmove",     "memset",       "signal",
+      "strlen",         "strncmp",          "vfprintf"}},
+};
+
+TEST(SetupExeImage, IsAWindows95GuiProgram) {
+  PeImage image = ReadPeImage(kSetupExe);
+  ASSERT_TRUE(image.valid) << kSetupExe;
+  EXPECT_EQ(image.machine, 0x14c) << "i386";
+  EXPECT_FALSE(image.is64);
+  EXPECT_EQ(image.subsystem, 2) << "Windows GUI";
+  EXPECT_EQ(image.subsystemMajor, 4);
+  EXPECT_EQ(image.subsystemMinor, 0);
+}
+
+TEST(SetupExeImage, ImportsOnlyAllowedFunctions) {
+  PeImage image = ReadPeImage(kSetupExe);
+  ASSERT_TRUE(image.valid) << kSetupExe;
+  for (const auto& [dll, functions] : image.imports) {
+    auto allowed = kAllowedImports.find(dll);
+    ASSERT_NE(allowed, kAllowedImports.end()) << "SETUP.EXE imports from " << dll;
+    for (const std::string& function : functions)
+      EXPECT_TRUE(allowed->second.count(function)) << dll << "!" << function;
+  }
+}
+
+}  // namespace
