@@ -1,5 +1,6 @@
 // A distribution folder for end-to-end tests (SETUP.EXE, the side files with its time, setup.ks)
-// and a run of SETUP.EXE from it under the UI robot.
+// and a run of SETUP.EXE from it under the UI robot, which answers the welcome dialog and the
+// message boxes.
 #pragma once
 #include <windows.h>
 
@@ -53,11 +54,30 @@ struct SetupRunResult {
 // Answers every box with its first button: OK, Yes or Retry.
 int PressFirstButton(const MessageBoxInfo& box);
 
-// Starts `setupExe` with `commandTail` and answers every message box until it ends.
+// What the robot does each time the welcome dialog waits for input (visible, enabled, no message
+// box open, for a moment): it types, clicks or cancels as a person would. `attempt` counts the
+// earlier calls, so a handler can correct a folder that was refused.
+using WelcomeHandler = std::function<void(HWND dialog, int attempt)>;
+
+// Types `folder` and presses OK; should the dialog ask again (the folder was refused), presses
+// Cancel.
+WelcomeHandler AcceptFolder(const std::string& folder = kDefaultInstallFolder);
+
+// Serves a running SETUP.EXE until it ends: every message box is recorded and answered with the
+// button `answer` picks, and the welcome dialog is handed to `welcome`. Returns the boxes in
+// order.
+std::vector<MessageBoxInfo> ServeSetupUntilExit(
+    ChildProcess& setup, const std::function<int(const MessageBoxInfo&)>& answer,
+    const WelcomeHandler& welcome, DWORD milliseconds = 60000);
+
+// Starts `setupExe` with `commandTail` and serves it until it ends.
 SetupRunResult RunSetupExe(
     const std::string& setupExe, const std::string& commandTail,
     const std::function<int(const MessageBoxInfo&)>& answer = PressFirstButton,
-    DWORD milliseconds = 60000);
+    DWORD milliseconds = 60000, const WelcomeHandler& welcome = AcceptFolder());
+
+// A ZIP archive without entries: setup unpacks nothing from it.
+std::string EmptyArchive();
 
 // The stand-in product's log in `installFolder` ("" when it was never started).
 std::string ProductLog(const std::string& installFolder);

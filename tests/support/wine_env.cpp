@@ -67,6 +67,68 @@ WindowsVersionScope::~WindowsVersionScope() {
   RegCloseKey(key);
 }
 
+namespace {
+
+void WriteRegistryValue(HKEY root, const std::string& subkey, const std::string& name,
+                        const std::optional<std::string>& value, DWORD type) {
+  HKEY key;
+  if (RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
+    ADD_FAILURE() << "cannot open " << subkey;
+    return;
+  }
+  if (value)
+    RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(value->c_str()),
+                   static_cast<DWORD>(value->size() + 1));
+  else
+    RegDeleteValueA(key, name.c_str());
+  RegCloseKey(key);
+}
+
+const char kNoProfileValue[] = "\x01 no value \x01";
+
+}  // namespace
+
+RegistryValueScope::RegistryValueScope(HKEY root, const std::string& subkey,
+                                       const std::string& name,
+                                       const std::optional<std::string>& value)
+    : root_(root), subkey_(subkey), name_(name) {
+  HKEY key;
+  if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    char old[1024];
+    DWORD size = sizeof old - 1;
+    if (RegQueryValueExA(key, name.c_str(), nullptr, &previousType_, reinterpret_cast<BYTE*>(old),
+                         &size) == ERROR_SUCCESS)
+      previous_ = std::string(old, size).c_str();
+    RegCloseKey(key);
+  }
+  WriteRegistryValue(root_, subkey_, name_, value, REG_SZ);
+}
+
+RegistryValueScope::~RegistryValueScope() {
+  WriteRegistryValue(root_, subkey_, name_, previous_, previousType_);
+}
+
+ProfileValueScope::ProfileValueScope(const std::string& section, const std::string& key,
+                                     const std::optional<std::string>& value)
+    : section_(section), key_(key) {
+  char old[1024];
+  GetProfileStringA(section.c_str(), key.c_str(), kNoProfileValue, old, sizeof old);
+  if (std::string(old) != kNoProfileValue) previous_ = old;
+  WriteProfileStringA(section.c_str(), key.c_str(), value ? value->c_str() : nullptr);
+}
+
+ProfileValueScope::~ProfileValueScope() {
+  WriteProfileStringA(section_.c_str(), key_.c_str(), previous_ ? previous_->c_str() : nullptr);
+}
+
+std::string ShortPath(const std::string& path) {
+  char shortPath[MAX_PATH] = "";
+  DWORD length = GetShortPathNameA(path.c_str(), shortPath, sizeof shortPath);
+  if (!length || length >= sizeof shortPath) ADD_FAILURE() << "no short form of " << path;
+  return shortPath;
+}
+
 TestFolder::TestFolder(const std::string& path) : path_(path) {
   RemoveTree(path_);
   if (!CreateDirectoryA(path_.c_str(), nullptr)) ADD_FAILURE() << "cannot create " << path_;

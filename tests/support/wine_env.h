@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 // An environment variable's value, or "" when it is not set.
@@ -27,6 +28,41 @@ class WindowsVersionScope {
   bool hadValue_ = false;
   std::string previous_;
 };
+
+// Sets (or, with nullopt, removes) a string value in the registry while it lives and puts the
+// previous value back afterwards.
+class RegistryValueScope {
+ public:
+  RegistryValueScope(HKEY root, const std::string& subkey, const std::string& name,
+                     const std::optional<std::string>& value);
+  ~RegistryValueScope();
+  RegistryValueScope(const RegistryValueScope&) = delete;
+  RegistryValueScope& operator=(const RegistryValueScope&) = delete;
+
+ private:
+  HKEY root_;
+  std::string subkey_, name_;
+  std::optional<std::string> previous_;
+  DWORD previousType_ = REG_SZ;
+};
+
+// Sets (or, with nullopt, removes) a key of the user's WIN.INI while it lives and puts the
+// previous value back afterwards.
+class ProfileValueScope {
+ public:
+  ProfileValueScope(const std::string& section, const std::string& key,
+                    const std::optional<std::string>& value);
+  ~ProfileValueScope();
+  ProfileValueScope(const ProfileValueScope&) = delete;
+  ProfileValueScope& operator=(const ProfileValueScope&) = delete;
+
+ private:
+  std::string section_, key_;
+  std::optional<std::string> previous_;
+};
+
+// The short (8.3) form of an existing path, as this file system makes it.
+std::string ShortPath(const std::string& path);
 
 // A folder created empty for one test and removed with everything in it afterwards.
 class TestFolder {
