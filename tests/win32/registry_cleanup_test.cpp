@@ -66,14 +66,30 @@ const char* const kNeighbours[] = {
     ".ZIP\\ShellEx\\{00021500-0000-0000-c000-000000000047}",
 };
 
-TEST(RegistryCleanup, ChangesNothingWhenNoKeyIsThere) {
+constexpr const char kScratchKey[] = "ks-registry-test";
+
+// Every test starts from a registry without the product's keys, even after a run that was
+// killed half-way and left some behind (possibly still protected).
+class RegistryCleanup : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::vector<std::string> leftovers = {kScratchKey, ClassKey(kStubLibraryClassId) + "\\Sub 2",
+                                          std::string(kScratchKey) + "\\a\\b\\c"};
+    for (const char* classId : kShellExtensionClassIds) leftovers.push_back(ClassKey(classId));
+    for (const char* handler : kShellExtensionHandlerKeys) leftovers.push_back(handler);
+    for (const std::string& key : leftovers) DenyDeletion(key, false);
+    for (const std::string& key : leftovers) RegDeleteTreeA(HKEY_CLASSES_ROOT, key.c_str());
+  }
+};
+
+TEST_F(RegistryCleanup, ChangesNothingWhenNoKeyIsThere) {
   std::string before = DumpClassesRoot();
   ASSERT_EQ(before.find(kShellExtensionClassIds[0]), std::string::npos);
   EXPECT_TRUE(RemoveShellExtensionKeys());
   EXPECT_EQ(DumpClassesRoot(), before);
 }
 
-TEST(RegistryCleanup, RemovesEveryListedKeyWithAllItHolds) {
+TEST_F(RegistryCleanup, RemovesEveryListedKeyWithAllItHolds) {
   CreatedKeys keys;
   RegisterShellExtension(keys);
   for (const char* neighbour : kNeighbours) keys.Add(neighbour, "someone else's");
@@ -93,7 +109,7 @@ TEST(RegistryCleanup, RemovesEveryListedKeyWithAllItHolds) {
   }
 }
 
-TEST(RegistryCleanup, RunningTwiceIsHarmless) {
+TEST_F(RegistryCleanup, RunningTwiceIsHarmless) {
   CreatedKeys keys;
   RegisterShellExtension(keys);
   keys.Add(kNeighbours[2], "someone else's");
@@ -105,7 +121,7 @@ TEST(RegistryCleanup, RunningTwiceIsHarmless) {
             ERROR_FILE_NOT_FOUND);
 }
 
-TEST(RegistryCleanup, AKeyThatCannotBeDeletedKeepsItsBranch) {
+TEST_F(RegistryCleanup, AKeyThatCannotBeDeletedKeepsItsBranch) {
   CreatedKeys keys;
   RegisterShellExtension(keys);
   std::string held = ClassKey(kShellExtensionClassIds[0]);
@@ -133,18 +149,20 @@ TEST(RegistryCleanup, AKeyThatCannotBeDeletedKeepsItsBranch) {
     EXPECT_FALSE(KeyExists(handler)) << handler;
 }
 
-TEST(RegistryCleanup, ReportsTheFailureOfABranchToTheCaller) {
+TEST_F(RegistryCleanup, ReportsTheFailureOfABranchToTheCaller) {
+  const std::string denied = std::string(kScratchKey) + "\\a\\b\\c";
+  const std::string later = std::string(kScratchKey) + "\\a\\z";
   CreatedKeys keys;
-  keys.Add("ks-registry-test\\a\\b\\c", "deep");
-  keys.Add("ks-registry-test\\a\\z", "after");
-  ASSERT_TRUE(DenyDeletion("ks-registry-test\\a\\b\\c", true));
-  EXPECT_EQ(DeleteKeyTree(HKEY_CLASSES_ROOT, "ks-registry-test"), ERROR_ACCESS_DENIED);
-  EXPECT_TRUE(KeyExists("ks-registry-test\\a\\b\\c"));
-  EXPECT_TRUE(KeyExists("ks-registry-test\\a\\z"));
+  keys.Add(denied, "deep");
+  keys.Add(later, "after");
+  ASSERT_TRUE(DenyDeletion(denied, true));
+  EXPECT_EQ(DeleteKeyTree(HKEY_CLASSES_ROOT, kScratchKey), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(KeyExists(denied));
+  EXPECT_TRUE(KeyExists(later));
 
-  ASSERT_TRUE(DenyDeletion("ks-registry-test\\a\\b\\c", false));
-  EXPECT_EQ(DeleteKeyTree(HKEY_CLASSES_ROOT, "ks-registry-test"), ERROR_SUCCESS);
-  EXPECT_FALSE(KeyExists("ks-registry-test"));
+  ASSERT_TRUE(DenyDeletion(denied, false));
+  EXPECT_EQ(DeleteKeyTree(HKEY_CLASSES_ROOT, kScratchKey), ERROR_SUCCESS);
+  EXPECT_FALSE(KeyExists(kScratchKey));
 }
 
 // A chain of nested keys below `top`, each created below its parent's handle, since the whole
@@ -196,7 +214,7 @@ class DeepChain {
   size_t length_ = 0;
 };
 
-TEST(RegistryCleanup, RemovesTreesDeeperThanAnyPathBuffer) {
+TEST_F(RegistryCleanup, RemovesTreesDeeperThanAnyPathBuffer) {
   DeepChain chain(ClassKey(kStubLibraryClassId), 30, std::string(40, 'n'));
   ASSERT_EQ(chain.LevelsPresent(), 30);
   ASSERT_GT(chain.pathLength(), 1200u);
