@@ -209,12 +209,15 @@ TEST_F(ProgressTest, ConfirmedCancelStopsAfterTheNextFilesFirstBlock) {
   int stoppedRow = SideFileIndex(Look(dialog).fileName) + 1;
   Answer(*question, IDYES);
 
-  std::vector<MessageBoxInfo> rest = AnswerBoxesUntilExit(setup, PressFirstButton);
-  ASSERT_EQ(rest.size(), 1u);
-  EXPECT_EQ(rest[0].text, MSG_TEXT_1006);
-  EXPECT_EQ(rest[0].icon, BoxIcon::kInformation);
+  std::optional<MessageBoxInfo> notice = NextBox(setup);
+  ASSERT_TRUE(notice);
+  EXPECT_EQ(notice->text, MSG_TEXT_1006);
+  EXPECT_EQ(notice->icon, BoxIcon::kInformation);
+  EXPECT_EQ(notice->owner, nullptr);
+  EXPECT_FALSE(IsWindow(dialog)) << "the dialog is gone before the notice";
+  Answer(*notice, IDOK);
+  EXPECT_TRUE(AnswerBoxesUntilExit(setup, PressFirstButton).empty());
   EXPECT_EQ(setup.ExitCode(), 0u);
-  EXPECT_FALSE(IsWindow(dialog)) << "the dialog was gone before the notice";
 
   for (int row = 0; row < stoppedRow; ++row) ExpectCopied(row);
   std::string stopped = kInstall + "\\" + kSideFileNames[stoppedRow];

@@ -17,6 +17,7 @@
 #include "ui/meter_messages.h"
 #include "ui/progress_messages.h"
 #include "win32/meter_picture.h"
+#include "win32/own_resources.h"
 
 namespace {
 
@@ -152,9 +153,7 @@ class ProgressDialogTest : public testing::Test {
 
   // As the setup sequence opens it: created, shown, the meter at 0 of the total.
   void SetUp() override {
-    setupState = SetupState{};
-    setupState.instance = GetModuleHandleA(nullptr);
-    lstrcpyA(setupState.title, "Kestra Setup");
+    UseOwnResources();
     dialog_ = CreateProgressDialog();
     ASSERT_NE(dialog_, nullptr);
     setupState.progressDialog = dialog_;

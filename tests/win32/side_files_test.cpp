@@ -15,6 +15,7 @@
 #include "ui/meter.h"
 #include "ui/meter_messages.h"
 #include "ui/progress_dialog.h"
+#include "win32/own_resources.h"
 
 namespace {
 
@@ -72,9 +73,7 @@ class SideFilesTest : public testing::Test {
   static void SetUpTestSuite() { RegisterMeterClass(GetModuleHandleA(nullptr)); }
 
   void SetUp() override {
-    setupState = SetupState{};
-    setupState.instance = GetModuleHandleA(nullptr);
-    lstrcpyA(setupState.title, "Kestra Setup");
+    UseOwnResources();
     lstrcpyA(setupState.sourceFolder, (source_.path() + "\\").c_str());
     lstrcpyA(setupState.installFolder, (install_.path() + "\\").c_str());
     setupState.setupWriteTime = kSetupTime;
