@@ -63,6 +63,12 @@ WelcomeHandler AcceptFolder(const std::string& folder) {
   };
 }
 
+bool AcceptWelcomeDialog(const ChildProcess& setup, const std::string& folder) {
+  HWND dialog = nullptr;
+  WaitUntil([&] { return (dialog = WelcomeDialog(setup.id())) && WaitsForInput(dialog); }, 20000);
+  return dialog && SetControlText(dialog, kWelcomeFolderItem, folder) && ClickButton(dialog, IDOK);
+}
+
 std::vector<MessageBoxInfo> ServeSetupUntilExit(
     ChildProcess& setup, const std::function<int(const MessageBoxInfo&)>& answer,
     const WelcomeHandler& welcome, DWORD milliseconds) {

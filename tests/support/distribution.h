@@ -63,6 +63,10 @@ using WelcomeHandler = std::function<void(HWND dialog, int attempt)>;
 // Cancel.
 WelcomeHandler AcceptFolder(const std::string& folder = kDefaultInstallFolder);
 
+// Waits for the welcome dialog of `setup`, types `folder` and presses OK; false when the dialog
+// does not appear.
+bool AcceptWelcomeDialog(const ChildProcess& setup, const std::string& folder);
+
 // Serves a running SETUP.EXE until it ends: every message box is recorded and answered with the
 // button `answer` picks, and the welcome dialog is handed to `welcome`. Returns the boxes in
 // order.
