@@ -312,6 +312,47 @@ TEST_F(WelcomeTest, AMissingArchiveIsReportedAndOkChecksAgain) {
   EXPECT_NE(ProductLog(kInstall), "");
 }
 
+// A side file missing or with another time than SETUP.EXE is reported over the dialog, named as
+// in the table; once the disk is put right, OK checks again and setup installs.
+TEST_F(WelcomeTest, SideFileFaultsKeepTheDialogOpenUntilTheDiskIsRight) {
+  struct Case {
+    std::string name;
+    std::string message;
+    std::function<void(const std::string& path)> spoil;
+  } cases[] = {
+      {"VENDOR.TXT", Fill(MSG_TEXT_1013, "VENDOR.TXT"),
+       [](const std::string& path) { DeleteFileA(path.c_str()); }},
+      {"ORDER.TXT", Fill(MSG_TEXT_1023, "ORDER.TXT"),
+       [](const std::string& path) {
+         FILETIME time = LastWriteTime(path);
+         time.dwLowDateTime += 10000000;  // one second later
+         SetLastWriteTime(path, time);
+       }},
+  };
+  for (const Case& c : cases) {
+    dist_.AddSideFiles();
+    c.spoil(dist_ / c.name);
+    RemoveTree(kInstall);
+    PlaceProduct(kInstall);
+    SetupRunResult run = Run(
+        [&](HWND dialog, int attempt) {
+          if (attempt == 0) SetControlText(dialog, kFolderItem, kInstall);
+          ClickButton(dialog, attempt < 2 ? IDOK : IDCANCEL);
+        },
+        [&](const MessageBoxInfo& box) {
+          dist_.AddSideFiles();  // the user fixes the disk
+          return box.buttons.front();
+        },
+        c.name + "-");
+    ASSERT_EQ(run.boxes.size(), 1u) << c.name;
+    EXPECT_EQ(run.boxes[0].text, c.message);
+    EXPECT_EQ(run.boxes[0].caption, "Kestra Setup");
+    EXPECT_EQ(run.boxes[0].icon, BoxIcon::kError);
+    EXPECT_NE(run.boxes[0].owner, nullptr) << "owned by the welcome dialog";
+    EXPECT_NE(ProductLog(kInstall), "") << c.name;
+  }
+}
+
 // The old 16-bit kestra.exe is deleted only after two Yes answers; any No leaves the dialog
 // open with the program in place. Its other files are never touched.
 TEST_F(WelcomeTest, The16BitProductGoesOnlyWhenTheUserAgreesTwice) {
