@@ -24,11 +24,7 @@ class ShellExtensionTest : public testing::Test {
     dist_.SetArchive(EmptyArchive());
   }
 
-  // The archive is not unpacked yet, so the product is put in place as setup.ks would.
-  void PlaceProduct() {
-    ASSERT_TRUE(CreateDirectoryA(kInstall.c_str(), nullptr));
-    CopyFileOrFail(FixturePath("KESTRA32.EXE"), kInstall + "\\KESTRA32.EX_");
-  }
+  void PlaceProduct() { PlaceUnpackedProduct(kInstall); }
 
   FolderCleanup installFolder_{kInstall};
   Distribution dist_{"C:\\ks-shellext"};

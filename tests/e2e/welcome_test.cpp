@@ -47,12 +47,6 @@ class WelcomeTest : public testing::Test {
     dist_.SetArchive(EmptyArchive());
   }
 
-  // The product as the archive would leave it, so that an accepted folder runs to the launch.
-  static void PlaceProduct(const std::string& folder) {
-    CreateDirectoryA(folder.c_str(), nullptr);
-    CopyFileOrFail(FixturePath("KESTRA32.EXE"), folder + "\\KESTRA32.EX_");
-  }
-
   // Runs setup with `welcome` and answers every box with `answer`, taking a picture of each
   // box first (named after the test, `label` and the box's number).
   SetupRunResult Run(const WelcomeHandler& welcome,
@@ -216,7 +210,7 @@ TEST_F(WelcomeTest, RefusedFoldersKeepTheDialogOpenForACorrection) {
   int number = 0;
   for (const Case& c : cases) {
     RemoveTree(kInstall);
-    PlaceProduct(kInstall);
+    PlaceUnpackedProduct(kInstall);
     std::string keptText;
     std::string label = "case" + std::to_string(++number) + "-";
     SetupRunResult run = Run(
@@ -272,7 +266,7 @@ TEST_F(WelcomeTest, AFolderWhoseHelpFileIsInUseIsRefused) {
   WriteFileBytes(folder / "kestra.hlp", "help");
   ExclusiveHold hold(folder / "kestra.hlp");
   ASSERT_TRUE(hold.held());
-  PlaceProduct(kInstall);
+  PlaceUnpackedProduct(kInstall);
   ExpectRefusedAsWriteProtected(*this, folder.path());
 }
 
@@ -287,7 +281,7 @@ TEST_F(WelcomeTest, AFolderWhoseHelpFileIsReadOnlyIsRefused) {
     CloseHandle(probe);
     GTEST_SKIP() << "read-only files are writable for this user";
   }
-  PlaceProduct(kInstall);
+  PlaceUnpackedProduct(kInstall);
   ExpectRefusedAsWriteProtected(*this, folder.path());
 }
 
@@ -300,7 +294,7 @@ TEST_F(WelcomeTest, AMissingArchiveIsReportedAndOkChecksAgain) {
       },
       [&](const MessageBoxInfo& box) {
         dist_.SetArchive(EmptyArchive());  // the user puts the disk back
-        PlaceProduct(kInstall);
+        PlaceUnpackedProduct(kInstall);
         return box.buttons.front();
       });
   ASSERT_EQ(run.boxes.size(), 1u);
@@ -333,7 +327,7 @@ TEST_F(WelcomeTest, SideFileFaultsKeepTheDialogOpenUntilTheDiskIsRight) {
     dist_.AddSideFiles();
     c.spoil(dist_ / c.name);
     RemoveTree(kInstall);
-    PlaceProduct(kInstall);
+    PlaceUnpackedProduct(kInstall);
     SetupRunResult run = Run(
         [&](HWND dialog, int attempt) {
           if (attempt == 0) SetControlText(dialog, kFolderItem, kInstall);
@@ -372,7 +366,7 @@ TEST_F(WelcomeTest, The16BitProductGoesOnlyWhenTheUserAgreesTwice) {
     std::string label = "case" + std::to_string(++number) + "-";
     WriteFileBytes(folder + "\\kestra.exe", "16-bit program");
     WriteFileBytes(folder + "\\kestra.ini", "settings");
-    PlaceProduct(folder);
+    CopyFileOrFail(FixturePath("KESTRA32.EXE"), folder + "\\KESTRA32.EX_");
     size_t asked = 0;
     LONG noButtonStyle = 0;
     SetupRunResult run = Run(

@@ -83,5 +83,9 @@ SetupRunResult RunSetupExe(
 // A ZIP archive without entries: setup unpacks nothing from it.
 std::string EmptyArchive();
 
+// Puts the product into `installFolder` (created here) as unpacking setup.ks would leave it:
+// KESTRA32.EX_, which setup renames before it starts the product.
+void PlaceUnpackedProduct(const std::string& installFolder);
+
 // The stand-in product's log in `installFolder` ("" when it was never started).
 std::string ProductLog(const std::string& installFolder);
