@@ -114,8 +114,10 @@ TEST_F(DecryptTest, AnEncryptedEntryShorterThanItsHeaderIsAReadError) {
     writer.Add(shortEntry);
     writer.Add(Stored("next.txt", Pattern(5000)));
     observer_.errors.clear();
+    observer_.events.clear();
     EXPECT_EQ(Extract(writer.Finish()), kAbortError) << size;
     EXPECT_EQ(observer_.errors, Strings{Format(MSG_TEXT_1037, ArchivePath())}) << size;
+    EXPECT_TRUE(observer_.events.empty()) << size << ": the entry was never started";
     EXPECT_TRUE(ListFiles(Out()).empty());
   }
 }
