@@ -10,6 +10,7 @@
 #include "support/distribution.h"
 #include "support/ui_robot.h"
 #include "support/wine_env.h"
+#include "support/zip_writer.h"
 
 namespace {
 
@@ -17,10 +18,13 @@ const std::string kInstall = kDefaultInstallFolder;
 
 class SequenceTest : public testing::Test {
  protected:
-  // The archive is not unpacked yet, so the product is put in place as setup.ks would.
-  void PlaceProduct() {
+  // setup.ks carries the product as KESTRA32.EX_.
+  void PlaceProduct(const std::string& product = ReadFileBytes(FixturePath("KESTRA32.EXE"))) {
     ASSERT_TRUE(CreateDirectoryA(kInstall.c_str(), nullptr));
-    CopyFileOrFail(FixturePath("KESTRA32.EXE"), kInstall + "\\KESTRA32.EX_");
+    ZipEntry entry;
+    entry.name = "KESTRA32.EX_";
+    entry.data = product;
+    dist_.SetArchive(MakeZip({entry}));
   }
 
   FolderCleanup installFolder_{kInstall};
@@ -144,8 +148,7 @@ TEST_F(SequenceTest, AMainExecutableThatCannotBeReplacedStopsSetup) {
 }
 
 TEST_F(SequenceTest, AProductThatCannotStartIsReported) {
-  ASSERT_TRUE(CreateDirectoryA(kInstall.c_str(), nullptr));
-  WriteFileBytes(kInstall + "\\KESTRA32.EX_", "not a program");
+  PlaceProduct("not a program");
   SetupRunResult run = RunSetupExe(dist_.SetupExe(), "");
   ASSERT_EQ(run.boxes.size(), 1u);
   EXPECT_EQ(run.boxes[0].text, "Error running " + kInstall + "\\KESTRA32.EXE");
