@@ -7,6 +7,7 @@
 #include <string.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -168,9 +169,11 @@ void SetPlatformFileTime(PlatformFile file, uint16_t dosDate, uint16_t dosTime) 
       local.tm_min > 59 || local.tm_sec > 59)
     return;
   time_t stamp = mktime(&local);
-  if (stamp == static_cast<time_t>(-1)) return;
-  struct timespec times[2] = {{0, UTIME_OMIT}, {stamp, 0}};
-  futimens(static_cast<int>(file), times);
+  struct stat status;
+  if (stamp == static_cast<time_t>(-1) || fstat(static_cast<int>(file), &status) != 0) return;
+  // The last-access time stays as it is.
+  struct timeval times[2] = {{status.st_atime, 0}, {stamp, 0}};
+  futimes(static_cast<int>(file), times);
 }
 
 void* AllocateWindowMemory(uint32_t size) {
