@@ -49,6 +49,8 @@ SYSTEMTIME ShownTime(const std::string& path) {
 
 class InstallArchiveTest : public testing::Test {
  protected:
+  InstallArchiveTest() { dist_.AddSideFiles(); }
+
   FolderCleanup installFolder_{kInstall};
   Distribution dist_{"C:\\ks-install-archive"};
 };
@@ -64,9 +66,9 @@ TEST_F(InstallArchiveTest, TheArchiveIsUnpackedByteForByteWithItsTimes) {
        ReadFileBytes(FixturePath("KESTRA32.EXE")),
        {1995, 8, 24, 9, 30, 0},
        true},
-      {"README.TXT",
-       "README.TXT",
-       "Kestra 8.0 for Windows 95\r\n",
+      {"KESTRA.INI",
+       "KESTRA.INI",
+       "[Kestra]\r\nVersion=8.0\r\n",
        {1995, 8, 23, 18, 5, 44},
        false},
       {"system/KESTRA.DLL", "KESTRA.DLL", Binary(90000, 7), {1995, 7, 1, 12, 0, 0}, true},
@@ -99,7 +101,7 @@ TEST_F(InstallArchiveTest, TheArchiveIsUnpackedByteForByteWithItsTimes) {
 TEST_F(InstallArchiveTest, ADamagedArchiveEndsSetupWithTheExtractorsBox) {
   ZipEntry product = Entry("KESTRA32.EX_", ReadFileBytes(FixturePath("KESTRA32.EXE")),
                            {1995, 8, 24, 9, 30, 0}, true);
-  ZipEntry readme = Entry("README.TXT", "read me", {1995, 8, 24, 9, 30, 0}, false);
+  ZipEntry readme = Entry("KESTRA.INI", "[Kestra]", {1995, 8, 24, 9, 30, 0}, false);
   std::string archive = MakeZip({readme, product});
   struct Case {
     std::string archive;

@@ -10,7 +10,6 @@
 #include "support/distribution.h"
 #include "support/ui_robot.h"
 #include "support/wine_env.h"
-#include "support/zip_writer.h"
 
 namespace {
 
@@ -18,13 +17,12 @@ const std::string kInstall = kDefaultInstallFolder;
 
 class SequenceTest : public testing::Test {
  protected:
-  // setup.ks carries the product as KESTRA32.EX_.
-  void PlaceProduct(const std::string& product = ReadFileBytes(FixturePath("KESTRA32.EXE"))) {
+  SequenceTest() { dist_.AddSideFiles(); }
+
+  // setup.ks carries the product; the install folder exists beforehand.
+  void PlaceProduct(const std::string& product = "") {
     ASSERT_TRUE(CreateDirectoryA(kInstall.c_str(), nullptr));
-    ZipEntry entry;
-    entry.name = "KESTRA32.EX_";
-    entry.data = product;
-    dist_.SetArchive(MakeZip({entry}));
+    dist_.SetProductArchive(product);
   }
 
   FolderCleanup installFolder_{kInstall};
