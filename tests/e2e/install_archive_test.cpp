@@ -66,11 +66,7 @@ TEST_F(InstallArchiveTest, TheArchiveIsUnpackedByteForByteWithItsTimes) {
        ReadFileBytes(FixturePath("KESTRA32.EXE")),
        {1995, 8, 24, 9, 30, 0},
        true},
-      {"KESTRA.INI",
-       "KESTRA.INI",
-       "[Kestra]\r\nVersion=8.0\r\n",
-       {1995, 8, 23, 18, 5, 44},
-       false},
+      {"KESTRA.INI", "KESTRA.INI", "[Kestra]\r\nVersion=8.0\r\n", {1995, 8, 23, 18, 5, 44}, false},
       {"system/KESTRA.DLL", "KESTRA.DLL", Binary(90000, 7), {1995, 7, 1, 12, 0, 0}, true},
       {"help\\KESTRA.HLP", "KESTRA.HLP", Binary(28672, 3), {1995, 6, 30, 23, 59, 58}, false},
       {"EMPTY.INI", "EMPTY.INI", "", {1995, 1, 2, 3, 4, 6}, true},
@@ -120,6 +116,7 @@ TEST_F(InstallArchiveTest, ADamagedArchiveEndsSetupWithTheExtractorsBox) {
     EXPECT_EQ(run.boxes[0].text, c.text);
     EXPECT_EQ(run.boxes[0].caption, "Error");
     EXPECT_EQ(run.boxes[0].icon, BoxIcon::kError);
+    EXPECT_NE(run.boxes[0].owner, nullptr) << "owned by the progress dialog";
     EXPECT_EQ(run.boxes[1].text, MSG_TEXT_1006);
     EXPECT_EQ(ReadFileBytes(kInstall + "\\kestra32.log"), "") << "the product is not started";
   }

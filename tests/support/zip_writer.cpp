@@ -23,6 +23,21 @@ uint16_t Flags(const ZipEntry& entry) {
   return flags;
 }
 
+// The fields that the local and the central header have in common, from the flags to the
+// extra field's length.
+void PutSharedFields(std::string& out, const ZipEntry& entry, uint32_t crc,
+                     uint32_t compressedSize) {
+  Put16(out, Flags(entry));
+  Put16(out, entry.method);
+  Put16(out, entry.dosTime);
+  Put16(out, entry.dosDate);
+  Put32(out, crc);
+  Put32(out, compressedSize);
+  Put32(out, static_cast<uint32_t>(entry.data.size()));
+  Put16(out, static_cast<uint32_t>(entry.name.size()));
+  Put16(out, static_cast<uint32_t>(entry.extra.size()));
+}
+
 // The traditional scheme's three keys, advanced with each plain byte.
 struct Keys {
   uint32_t k0 = 0x12345678, k1 = 0x23456789, k2 = 0x34567890;
@@ -103,15 +118,7 @@ size_t ZipWriter::Add(const ZipEntry& entry) {
   size_t offset = bytes_.size();
   Put32(bytes_, 0x04034b50);
   Put16(bytes_, 20);
-  Put16(bytes_, Flags(entry));
-  Put16(bytes_, entry.method);
-  Put16(bytes_, entry.dosTime);
-  Put16(bytes_, entry.dosDate);
-  Put32(bytes_, claimedCrc);
-  Put32(bytes_, compressedSize);
-  Put32(bytes_, static_cast<uint32_t>(entry.data.size()));
-  Put16(bytes_, static_cast<uint32_t>(entry.name.size()));
-  Put16(bytes_, static_cast<uint32_t>(entry.extra.size()));
+  PutSharedFields(bytes_, entry, claimedCrc, compressedSize);
   bytes_ += entry.name + entry.extra + payload;
   if (entry.descriptor == Descriptor::kWithSignature) Put32(bytes_, 0x08074b50);
   if (entry.descriptor != Descriptor::kNone) {
@@ -130,15 +137,7 @@ std::string ZipWriter::Finish(const std::string& archiveComment) {
     Put32(bytes_, 0x02014b50);
     Put16(bytes_, 20);
     Put16(bytes_, 20);
-    Put16(bytes_, Flags(e));
-    Put16(bytes_, e.method);
-    Put16(bytes_, e.dosTime);
-    Put16(bytes_, e.dosDate);
-    Put32(bytes_, w.crc);
-    Put32(bytes_, w.compressedSize);
-    Put32(bytes_, static_cast<uint32_t>(e.data.size()));
-    Put16(bytes_, static_cast<uint32_t>(e.name.size()));
-    Put16(bytes_, static_cast<uint32_t>(e.extra.size()));
+    PutSharedFields(bytes_, e, w.crc, w.compressedSize);
     Put16(bytes_, static_cast<uint32_t>(e.comment.size()));
     Put16(bytes_, 0);  // disk
     Put16(bytes_, 0);  // internal attributes
