@@ -51,4 +51,3 @@ std::string ProductLog(const std::string& installFolder) {
   WaitUntil([&] { return !(log = ReadFileBytes(installFolder + "\\kestra32.log")).empty(); }, 5000);
   return log;
 }
-

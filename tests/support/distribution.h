@@ -62,6 +62,5 @@ SetupRunResult RunSetupExe(
     const std::function<int(const MessageBoxInfo&)>& answer = PressFirstButton,
     DWORD milliseconds = 60000);
 
-
 // The stand-in product's log in `installFolder` ("" when it was never started).
 std::string ProductLog(const std::string& installFolder);
