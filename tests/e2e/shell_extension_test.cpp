@@ -24,7 +24,7 @@ class ShellExtensionTest : public testing::Test {
     dist_.SetArchive(EmptyArchive());
   }
 
-  void PlaceProduct() { PlaceUnpackedProduct(kInstall); }
+  void PlaceProduct() { dist_.SetProductArchive(); }
 
   FolderCleanup installFolder_{kInstall};
   Distribution dist_{"C:\\ks-shellext"};

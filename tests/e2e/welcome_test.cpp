@@ -44,7 +44,7 @@ class WelcomeTest : public testing::Test {
  public:
   WelcomeTest() {
     dist_.AddSideFiles();
-    dist_.SetArchive(EmptyArchive());
+    dist_.SetProductArchive();
   }
 
   // Runs setup with `welcome` and answers every box with `answer`, taking a picture of each
@@ -210,7 +210,6 @@ TEST_F(WelcomeTest, RefusedFoldersKeepTheDialogOpenForACorrection) {
   int number = 0;
   for (const Case& c : cases) {
     RemoveTree(kInstall);
-    PlaceUnpackedProduct(kInstall);
     std::string keptText;
     std::string label = "case" + std::to_string(++number) + "-";
     SetupRunResult run = Run(
@@ -266,7 +265,6 @@ TEST_F(WelcomeTest, AFolderWhoseHelpFileIsInUseIsRefused) {
   WriteFileBytes(folder / "kestra.hlp", "help");
   ExclusiveHold hold(folder / "kestra.hlp");
   ASSERT_TRUE(hold.held());
-  PlaceUnpackedProduct(kInstall);
   ExpectRefusedAsWriteProtected(*this, folder.path());
 }
 
@@ -281,7 +279,6 @@ TEST_F(WelcomeTest, AFolderWhoseHelpFileIsReadOnlyIsRefused) {
     CloseHandle(probe);
     GTEST_SKIP() << "read-only files are writable for this user";
   }
-  PlaceUnpackedProduct(kInstall);
   ExpectRefusedAsWriteProtected(*this, folder.path());
 }
 
@@ -293,8 +290,7 @@ TEST_F(WelcomeTest, AMissingArchiveIsReportedAndOkChecksAgain) {
         ClickButton(dialog, attempt < 2 ? IDOK : IDCANCEL);
       },
       [&](const MessageBoxInfo& box) {
-        dist_.SetArchive(EmptyArchive());  // the user puts the disk back
-        PlaceUnpackedProduct(kInstall);
+        dist_.SetProductArchive();  // the user puts the disk back
         return box.buttons.front();
       });
   ASSERT_EQ(run.boxes.size(), 1u);
@@ -327,7 +323,6 @@ TEST_F(WelcomeTest, SideFileFaultsKeepTheDialogOpenUntilTheDiskIsRight) {
     dist_.AddSideFiles();
     c.spoil(dist_ / c.name);
     RemoveTree(kInstall);
-    PlaceUnpackedProduct(kInstall);
     SetupRunResult run = Run(
         [&](HWND dialog, int attempt) {
           if (attempt == 0) SetControlText(dialog, kFolderItem, kInstall);
@@ -366,7 +361,6 @@ TEST_F(WelcomeTest, The16BitProductGoesOnlyWhenTheUserAgreesTwice) {
     std::string label = "case" + std::to_string(++number) + "-";
     WriteFileBytes(folder + "\\kestra.exe", "16-bit program");
     WriteFileBytes(folder + "\\kestra.ini", "settings");
-    CopyFileOrFail(FixturePath("KESTRA32.EXE"), folder + "\\KESTRA32.EX_");
     size_t asked = 0;
     LONG noButtonStyle = 0;
     SetupRunResult run = Run(
