@@ -2,6 +2,7 @@
 // function is on the allow-list below, so that each new import is a conscious decision.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -28,35 +29,50 @@ const std::map<std::string, std::set<std::string>> kAllowedImports = {
       "EnterCriticalSection",
       "FindClose",
       "FindFirstFileA",
+      "FindResourceA",
       "FreeLibrary",
       "GetLastError",
       "GetModuleFileNameA",
       "GetModuleHandleA",
       "GetProcAddress",
       "GetStartupInfoA",
+      "GetSystemDirectoryA",
       "GetTickCount",
       "GetVersionExA",
+      "GlobalAlloc",
+      "GlobalFree",
       "InitializeCriticalSection",
       "LeaveCriticalSection",
       "LoadLibraryA",
+      "LoadResource",
+      "LockResource",
       "MoveFileA",
       "SetCurrentDirectoryA",
+      "SetFileTime",
       "SetUnhandledExceptionFilter",
+      "SizeofResource",
       "Sleep",
       "TlsGetValue",
       "VirtualProtect",
       "VirtualQuery",
       "WinExec",
+      "WriteFile",
       "lstrcpyA",
       "lstrcpynA",
       "lstrlenA"}},
-    {"USER32.dll",
-     {"DestroyWindow", "DispatchMessageA", "FindWindowA", "LoadCursorA", "LoadStringA",
-      "MessageBoxA", "PeekMessageA", "SendDlgItemMessageA", "SetCursor", "ShowWindow",
-      "TranslateMessage", "UpdateWindow", "wsprintfA", "wvsprintfA"}},
+    {"USER32.dll", {"DestroyWindow",       "DialogBoxIndirectParamA",
+                    "DispatchMessageA",    "EndDialog",
+                    "FindWindowA",         "GetDlgItemTextA",
+                    "GetSystemMetrics",    "GetWindowRect",
+                    "LoadCursorA",         "LoadStringA",
+                    "MessageBoxA",         "PeekMessageA",
+                    "SendDlgItemMessageA", "SetCursor",
+                    "SetDlgItemTextA",     "SetWindowPos",
+                    "SetWindowTextA",      "ShowWindow",
+                    "TranslateMessage",    "UpdateWindow",
+                    "wsprintfA",           "wvsprintfA"}},
     {"GDI32.dll", {}},
-    {"ADVAPI32.dll", {}},
-    {"VERSION.dll", {}},
+    {"ADVAPI32.dll", {"RegCloseKey", "RegCreateKeyExA", "RegSetValueExA"}},
     {"msvcrt.dll",
      {"__getmainargs",  "__initenv",        "__p__acmdln", "__p__commode", "__p__fmode",
       "__set_app_type", "__setusermatherr", "_amsg_exit",  "_cexit",       "_initterm",
@@ -65,6 +81,11 @@ const std::map<std::string, std::set<std::string>> kAllowedImports = {
       "malloc",         "memcpy",           "memmove",     "memset",       "signal",
       "strlen",         "strncmp",          "vfprintf"}},
 };
+
+std::string ToUpper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
 
 TEST(SetupExeImage, IsAWindows95GuiProgram) {
   PeImage image = ReadPeImage(kSetupExe);
@@ -85,6 +106,14 @@ TEST(SetupExeImage, ImportsOnlyAllowedFunctions) {
     for (const std::string& function : functions)
       EXPECT_TRUE(allowed->second.count(function)) << dll << "!" << function;
   }
+}
+
+// SETUP.EXE runs from download folders, where a planted VERSION.DLL beside it would be loaded in
+// place of the system's if it were imported. The version functions are loaded by full path.
+TEST(SetupExeImage, DoesNotImportTheVersionLibrary) {
+  PeImage image = ReadPeImage(kSetupExe);
+  ASSERT_TRUE(image.valid) << kSetupExe;
+  for (const auto& [dll, functions] : image.imports) EXPECT_NE(ToUpper(dll), "VERSION.DLL");
 }
 
 }  // namespace
