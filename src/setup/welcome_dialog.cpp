@@ -30,18 +30,14 @@ struct StandInTemplate {
 };
 
 constexpr DWORD kTextStyle = WS_CHILD | WS_VISIBLE | SS_LEFT;
-const StandInTemplate kStandIn = {WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_3DLOOK,
-                                  0,
-                                  2,
-                                  38,
-                                  32,
-                                  192,
-                                  100,
-                                  0,
-                                  0,
-                                  0,
-                                  {{kTextStyle, 0, 8, 8, 180, 20, 106, 0xFFFF, 0x0082, 0, 0, 0},
-                                   {kTextStyle, 0, 8, 32, 180, 28, 107, 0xFFFF, 0x0082, 0, 0, 0}}};
+// clang-format off
+const StandInTemplate kStandIn = {
+    WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_3DLOOK, 0,
+    2, 38, 32, 192, 100,
+    0, 0, 0,
+    {{kTextStyle, 0, 8, 8, 180, 20, 106, 0xFFFF, 0x0082, 0, 0, 0},
+     {kTextStyle, 0, 8, 32, 180, 28, 107, 0xFFFF, 0x0082, 0, 0, 0}}};
+// clang-format on
 
 INT_PTR CALLBACK StandInProc(HWND dialog, UINT message, WPARAM, LPARAM) {
   if (message != WM_INITDIALOG) return FALSE;
