@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "shellext/shell_extension_keys.h"
+
 // The library runs inside the shell without a C runtime: no static constructors, no library
 // calls beyond KERNEL32 and ADVAPI32. DllMain is the image's entry point.
 
@@ -17,7 +19,7 @@ using GetClassObjectProc = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
 using CanUnloadNowProc = HRESULT(WINAPI*)();
 
 constexpr int kPathBytes = 261;
-constexpr char kServerKey[] = KS_STUB_SERVER_KEY;
+constexpr int kServerKeyChars = 64;
 constexpr char kWorkerName[] = KS_WORKER_FILE_NAME;
 // A watcher told to stop has only to leave Sleep or a wait for the lock; this bounds the wait
 // for it when the library is unloaded.
@@ -43,8 +45,12 @@ Proc ProcAs(FARPROC proc) {
 // without a folder fails rather than let the loader search the current directory, and so does
 // one that leaves no room for the name.
 bool FindWorkerPath(char* path) {
+  char serverKey[kServerKeyChars];
+  lstrcpyA(serverKey, "CLSID\\");
+  lstrcatA(serverKey, kStubLibraryClassId);
+  lstrcatA(serverKey, "\\InProcServer32");
   LONG size = kPathBytes;
-  if (RegQueryValueA(HKEY_CLASSES_ROOT, kServerKey, path, &size) != ERROR_SUCCESS) return false;
+  if (RegQueryValueA(HKEY_CLASSES_ROOT, serverKey, path, &size) != ERROR_SUCCESS) return false;
   path[kPathBytes - 1] = '\0';
   int folderLength = 0;
   for (int i = 0; path[i]; ++i)

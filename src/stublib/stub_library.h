@@ -3,11 +3,8 @@
 // worker is idle, so that setup can replace the worker while the shell runs.
 #pragma once
 
-// The class id under which the stub is registered; the first of the product's shell classes.
-#define KS_STUB_CLASS_ID "{6b1f4a34-2c7d-11cf-8a52-00aa00c13f10}"
-
-// Where the stub finds its own path: the default value of this key under HKEY_CLASSES_ROOT.
-#define KS_STUB_SERVER_KEY "CLSID\\" KS_STUB_CLASS_ID "\\InProcServer32"
+// The stub finds its own path as the default value of "CLSID\<id>\InProcServer32" under
+// HKEY_CLASSES_ROOT, with the id kStubLibraryClassId (shellext/shell_extension_keys.h).
 
 // The worker library's file name, loaded from the stub's registered folder.
 #define KS_WORKER_FILE_NAME "KSSHLEX1.dll"

@@ -13,8 +13,9 @@
 #include <vector>
 
 #include "resources/catalogue.h"
-#include "stublib/stub_library.h"
+#include "shellext/shell_extension_keys.h"
 #include "support/distribution.h"
+#include "support/registry_keys.h"
 #include "support/ui_robot.h"
 #include "support/wine_env.h"
 
@@ -224,19 +225,12 @@ std::optional<std::string> SwitchValue(DWORD* type) {
   return std::string(data);
 }
 
-bool ClassKeyExists() {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\" KS_STUB_CLASS_ID, 0, KEY_READ, &key) !=
-      ERROR_SUCCESS)
-    return false;
-  RegCloseKey(key);
-  return true;
-}
-
-void RemoveRegistryTraces() {
-  RegDeleteKeyA(HKEY_CURRENT_USER, kSwitchKey);
-  RegDeleteKeyA(HKEY_CLASSES_ROOT, KS_STUB_SERVER_KEY);
-  RegDeleteKeyA(HKEY_CLASSES_ROOT, "CLSID\\" KS_STUB_CLASS_ID);
+// How many of the shell extension's class and handler keys are there.
+int ShellExtensionKeyCount() {
+  int count = 0;
+  for (const char* classId : kShellExtensionClassIds) count += KeyExists(ClassKey(classId));
+  for (const char* handler : kShellExtensionHandlerKeys) count += KeyExists(handler);
+  return count;
 }
 
 int PressNo(const MessageBoxInfo& box) {
@@ -246,19 +240,19 @@ int PressNo(const MessageBoxInfo& box) {
 class StubHandoverTest : public testing::Test {
  protected:
   void SetUp() override {
+    RegDeleteKeyA(HKEY_CURRENT_USER, kSwitchKey);
     dist_.AddSideFiles();
     setupTime_ = LastWriteTime(dist_.SetupExe());
     PrepareInstallFolder();
   }
-  // A fresh install folder that holds what the archive would bring, and no registry traces.
+  // A fresh install folder that holds what the archive would bring.
   void PrepareInstallFolder() {
     RemoveTree(kInstall);
-    RemoveRegistryTraces();
     ASSERT_TRUE(CreateDirectoryA(kInstall.c_str(), nullptr));
     // The archive is not unpacked yet, so the product is put in place as setup.ks would.
     CopyFileOrFail(FixturePath("KESTRA32.EXE"), kInstall + "\\KESTRA32.EX_");
   }
-  void TearDown() override { RemoveRegistryTraces(); }
+  void TearDown() override { RegDeleteKeyA(HKEY_CURRENT_USER, kSwitchKey); }
 
   // The stub library written by this run: the carried image with SETUP.EXE's time as its
   // creation, access and write time. (The times are read before the bytes.)
@@ -278,13 +272,6 @@ class StubHandoverTest : public testing::Test {
     Sleep(500);
     EXPECT_EQ(ReadFileBytes(kInstall + "\\kestra32.log"), "") << "the product is not started";
   }
-  void PlantClassKey() {
-    std::string path = kStub;
-    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, KS_STUB_SERVER_KEY, REG_SZ, path.c_str(),
-                           static_cast<DWORD>(path.size())),
-              ERROR_SUCCESS);
-  }
-
   FolderCleanup installFolder_{kInstall};
   Distribution dist_{"C:\\ks-stubhandover"};
   FILETIME setupTime_ = {};
@@ -392,7 +379,8 @@ void ExpectFullWait(const HandOverRun& run) {
 TEST_F(StubHandoverTest, LibrariesThatStayInUseLeadToTheOfferAndNoEndsSetup) {
   WriteFileBytes(kStub, "old stub");
   WriteFileBytes(kWorker, "worker");
-  PlantClassKey();
+  CreatedKeys keys;
+  RegisterShellExtension(keys);
   FileHolder shell({kStub, kWorker});
   bool screenshotTaken = false;
   HandOverRun run = RunSetup(
@@ -417,7 +405,8 @@ TEST_F(StubHandoverTest, LibrariesThatStayInUseLeadToTheOfferAndNoEndsSetup) {
   ExpectNotGoneOn();
   DWORD type = 0;
   EXPECT_FALSE(SwitchValue(&type)) << "the switch is not written";
-  EXPECT_TRUE(ClassKeyExists()) << "the registry is not touched";
+  EXPECT_EQ(ShellExtensionKeyCount(), kShellExtensionClassCount + kShellExtensionHandlerCount)
+      << "the registry is not touched";
   shell.Release();
   EXPECT_EQ(ReadFileBytes(kStub), "old stub");
 }
@@ -425,7 +414,8 @@ TEST_F(StubHandoverTest, LibrariesThatStayInUseLeadToTheOfferAndNoEndsSetup) {
 TEST_F(StubHandoverTest, YesTurnsTheShellExtensionOffAndSetupEndsQuietly) {
   WriteFileBytes(kStub, "old stub");
   WriteFileBytes(kWorker, "worker");
-  PlantClassKey();
+  CreatedKeys keys;
+  RegisterShellExtension(keys);
   FileHolder shell({kStub, kWorker});
   HandOverRun run = RunSetup(dist_, [](const MessageBoxInfo& box) {
     if (box.text == kTurnedOffText) {
@@ -446,7 +436,7 @@ TEST_F(StubHandoverTest, YesTurnsTheShellExtensionOffAndSetupEndsQuietly) {
   ASSERT_TRUE(value) << "HKCU\\" << kSwitchKey << " shlExt";
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
   EXPECT_EQ(*value, "0");
-  EXPECT_FALSE(ClassKeyExists()) << "the shell extension's keys are removed";
+  EXPECT_EQ(ShellExtensionKeyCount(), 0) << "the shell extension's keys are removed";
   shell.Release();
   EXPECT_EQ(ReadFileBytes(kStub), "old stub");
 }

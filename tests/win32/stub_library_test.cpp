@@ -6,7 +6,9 @@
 #include <string>
 
 #include "fixtures/worker_fixture.h"
+#include "shellext/shell_extension_keys.h"
 #include "stublib/stub_library.h"
+#include "support/registry_keys.h"
 #include "support/ui_robot.h"
 #include "support/wine_env.h"
 
@@ -17,7 +19,8 @@ using CanUnloadNowProc = HRESULT(WINAPI*)();
 
 constexpr HRESULT kClassNotAvailable = static_cast<HRESULT>(0x80040111);
 constexpr DWORD kPeriod = KS_WATCH_PERIOD_MS;
-constexpr char kClassKey[] = "CLSID\\" KS_STUB_CLASS_ID;
+const std::string kClassKey = ClassKey(kStubLibraryClassId);
+const std::string kServerKey = kClassKey + "\\InProcServer32";
 const GUID kSomeClass = {
     0x6b1f4a35, 0x2c7d, 0x11cf, {0x8a, 0x52, 0x00, 0xaa, 0x00, 0xc1, 0x3f, 0x10}};
 const GUID kSomeInterface = {0x000214e8, 0, 0, {0xc0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -65,12 +68,12 @@ class StubLibraryTest : public testing::Test {
   }
   void TearDown() override {
     UnloadStub();
-    RegDeleteKeyA(HKEY_CLASSES_ROOT, KS_STUB_SERVER_KEY);
-    RegDeleteKeyA(HKEY_CLASSES_ROOT, kClassKey);
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, kServerKey.c_str());
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, kClassKey.c_str());
   }
 
   void Register(const std::string& path) {
-    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, KS_STUB_SERVER_KEY, REG_SZ, path.c_str(),
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, kServerKey.c_str(), REG_SZ, path.c_str(),
                            static_cast<DWORD>(path.size())),
               ERROR_SUCCESS);
   }
@@ -119,7 +122,7 @@ TEST_F(StubLibraryTest, WithoutAUsableWorkerNoClassIsAvailable) {
   };
   std::string worker = folder_ / KS_WORKER_FILE_NAME;
   for (const Case& c : cases) {
-    RegDeleteKeyA(HKEY_CLASSES_ROOT, KS_STUB_SERVER_KEY);
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, kServerKey.c_str());
     if (!c.registeredPath.empty()) Register(c.registeredPath);
     DeleteFileA(worker.c_str());
     if (c.workerContent == "fixture") AddWorker(folder_);
