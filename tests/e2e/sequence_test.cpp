@@ -19,11 +19,7 @@ class SequenceTest : public testing::Test {
  protected:
   SequenceTest() { dist_.AddSideFiles(); }
 
-  // The archive is not unpacked yet, so the product is put in place as setup.ks would.
-  void PlaceProduct() {
-    ASSERT_TRUE(CreateDirectoryA(kInstall.c_str(), nullptr));
-    CopyFileOrFail(FixturePath("KESTRA32.EXE"), kInstall + "\\KESTRA32.EX_");
-  }
+  void PlaceProduct() { PlaceUnpackedProduct(kInstall); }
 
   FolderCleanup installFolder_{kInstall};
   Distribution dist_{"C:\\ks-sequence"};

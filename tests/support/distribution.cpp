@@ -42,3 +42,8 @@ std::string ProductLog(const std::string& installFolder) {
   WaitUntil([&] { return !(log = ReadFileBytes(installFolder + "\\kestra32.log")).empty(); }, 5000);
   return log;
 }
+
+void PlaceUnpackedProduct(const std::string& installFolder) {
+  ASSERT_TRUE(CreateDirectoryA(installFolder.c_str(), nullptr)) << installFolder;
+  CopyFileOrFail(FixturePath("KESTRA32.EXE"), installFolder + "\\KESTRA32.EX_");
+}

@@ -59,5 +59,9 @@ SetupRunResult RunSetupExe(
     const std::function<int(const MessageBoxInfo&)>& answer = PressFirstButton,
     DWORD milliseconds = 60000);
 
+// Puts the product into `installFolder` (created here) as unpacking setup.ks would leave it:
+// KESTRA32.EX_, which setup renames before it starts the product.
+void PlaceUnpackedProduct(const std::string& installFolder);
+
 // The stand-in product's log in `installFolder` ("" when it was never started).
 std::string ProductLog(const std::string& installFolder);
