@@ -160,6 +160,19 @@ HWND FindWelcomeDialog(DWORD processId) {
   return search.found;
 }
 
+// The text of item `id`; false when it cannot be read, as while the dialog is destroyed.
+bool ReadItem(HWND dialog, int id, std::string* text) {
+  char buffer[512];
+  DWORD_PTR length = 0;
+  HWND item = GetDlgItem(dialog, id);
+  if (!item ||
+      !SendMessageTimeoutA(item, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer),
+                           SMTO_ABORTIFHUNG, 2000, &length))
+    return false;
+  text->assign(buffer, length);
+  return IsWindow(item);
+}
+
 using OnShown = std::function<void(const Shown&, HWND dialog)>;
 
 // Runs SETUP.EXE from `dist`, answering its boxes with `answer`, while a watcher records the
@@ -180,10 +193,10 @@ HandOverRun RunSetup(const Distribution& dist,
       if (dialog && !okPressed && ClickButton(dialog, IDOK)) okPressed = true;
       if (dialog) {
         if (!appeared) appeared = GetTickCount();
-        Shown now = {GetTickCount() - appeared, ControlText(GetDlgItem(dialog, 106)),
-                     ControlText(GetDlgItem(dialog, 107))};
+        Shown now = {GetTickCount() - appeared, {}, {}};
+        bool read = ReadItem(dialog, 106, &now.text106) && ReadItem(dialog, 107, &now.text107);
         bool changed = now.text106 != last.text106 || now.text107 != last.text107;
-        if (changed && !now.text106.empty()) {
+        if (read && changed && !now.text106.empty()) {
           run.shown.push_back(now);
           if (onShown) onShown(now, dialog);
           last = now;
@@ -247,9 +260,7 @@ class StubHandoverTest : public testing::Test {
   // A fresh install folder that holds what the archive would bring.
   void PrepareInstallFolder() {
     RemoveTree(kInstall);
-    ASSERT_TRUE(CreateDirectoryA(kInstall.c_str(), nullptr));
-    // The archive is not unpacked yet, so the product is put in place as setup.ks would.
-    CopyFileOrFail(FixturePath("KESTRA32.EXE"), kInstall + "\\KESTRA32.EX_");
+    PlaceUnpackedProduct(kInstall);
   }
   void TearDown() override { RegDeleteKeyA(HKEY_CURRENT_USER, kSwitchKey); }
 
