@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "support/ui_robot.h"
+
 namespace {
 
 const char kWineKey[] = "Software\\Wine";
@@ -150,7 +152,7 @@ bool CanOpenForWriting(const std::string& path) {
   return true;
 }
 
-// Runs chattr on the Unix side of `path` through Wine's start /unix, and waits for it.
+// Runs chattr on the Unix side of `path` through Wine's start /unix.
 void ChangeImmutable(const std::string& path, bool immutable) {
   using UnixNameProc = char*(CDECL*)(const WCHAR*);
   auto unixName = reinterpret_cast<UnixNameProc>(reinterpret_cast<void (*)()>(
@@ -179,17 +181,21 @@ void ChangeImmutable(const std::string& path, bool immutable) {
 
 }  // namespace
 
+// start /unix does not wait for the Unix program: the change is awaited by watching its effect.
 ReadOnlyFile::ReadOnlyFile(const std::string& path) : path_(path) {
   SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_READONLY);
-  if (CanOpenForWriting(path_)) {
-    immutable_ = true;
-    ChangeImmutable(path_, true);
-  }
-  if (CanOpenForWriting(path_)) ADD_FAILURE() << "cannot make " << path_ << " read-only";
+  if (!CanOpenForWriting(path_)) return;
+  immutable_ = true;
+  ChangeImmutable(path_, true);
+  if (!WaitUntil([&] { return !CanOpenForWriting(path_); }, 10000))
+    ADD_FAILURE() << "cannot make " << path_ << " read-only";
 }
 
 ReadOnlyFile::~ReadOnlyFile() {
-  if (immutable_) ChangeImmutable(path_, false);
+  if (immutable_) {
+    ChangeImmutable(path_, false);
+    WaitUntil([&] { return CanOpenForWriting(path_); }, 10000);
+  }
   SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
