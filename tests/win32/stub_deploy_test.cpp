@@ -14,6 +14,7 @@
 #include "shellext/file_version.h"
 #include "support/ui_robot.h"
 #include "support/wine_env.h"
+#include "win32/own_resources.h"
 
 namespace {
 
@@ -83,20 +84,14 @@ HandOverRun RunHandOver() {
 class StubDeployTest : public testing::Test {
  protected:
   void SetUp() override {
-    setupExe_ = LoadLibraryExA(SetupExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(setupExe_, nullptr);
-    setupState.instance = setupExe_;
-    lstrcpyA(setupState.title, "Kestra Setup");
     UseInstallFolder(folder_.path() + "\\");
     setupState.setupWriteTime = kSetupTime;
-    setupState.stubUpToDate = false;
   }
-  void TearDown() override { FreeLibrary(setupExe_); }
   void UseInstallFolder(const std::string& folder) {
     lstrcpynA(setupState.installFolder, folder.c_str(), kPathChars);
   }
 
-  HMODULE setupExe_ = nullptr;
+  SetupExeResources setupExe_;
   TestFolder folder_{"C:\\ks-stubdeploy"};
 };
 
@@ -223,7 +218,7 @@ TEST_F(StubDeployTest, ReportsAMissingImageAndAStubLibraryThatCannotBeCreated) {
   };
   for (const Case& c : cases) {
     // This test program carries the catalogue but no stub library image.
-    setupState.instance = c.withImage ? setupExe_ : GetModuleHandleA(nullptr);
+    setupState.instance = c.withImage ? setupExe_.module() : GetModuleHandleA(nullptr);
     UseInstallFolder(c.installFolder);
     HandOverRun run = RunHandOver();
     EXPECT_EQ(run.result, MSG_NOT_INSTALLED) << c.what;
