@@ -53,10 +53,6 @@ INT_PTR CALLBACK StandInProc(HWND dialog, UINT message, WPARAM, LPARAM) {
   return TRUE;
 }
 
-}  // namespace
-
-namespace {
-
 // The progress total in KB: the side files (checked on the way) and the archive. A missing
 // archive counts as empty here; the extractor reports it.
 bool ComputeTotalBytes() {
