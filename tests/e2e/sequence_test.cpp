@@ -19,7 +19,11 @@ class SequenceTest : public testing::Test {
  protected:
   SequenceTest() { dist_.AddSideFiles(); }
 
-  void PlaceProduct() { PlaceUnpackedProduct(kInstall); }
+  // setup.ks carries the product; the install folder exists beforehand.
+  void PlaceProduct(const std::string& product = "") {
+    ASSERT_TRUE(CreateDirectoryA(kInstall.c_str(), nullptr));
+    dist_.SetProductArchive(product);
+  }
 
   FolderCleanup installFolder_{kInstall};
   Distribution dist_{"C:\\ks-sequence"};
@@ -142,8 +146,7 @@ TEST_F(SequenceTest, AMainExecutableThatCannotBeReplacedStopsSetup) {
 }
 
 TEST_F(SequenceTest, AProductThatCannotStartIsReported) {
-  ASSERT_TRUE(CreateDirectoryA(kInstall.c_str(), nullptr));
-  WriteFileBytes(kInstall + "\\KESTRA32.EX_", "not a program");
+  PlaceProduct("not a program");
   SetupRunResult run = RunSetupExe(dist_.SetupExe(), "");
   ASSERT_EQ(run.boxes.size(), 1u);
   EXPECT_EQ(run.boxes[0].text, "Error running " + kInstall + "\\KESTRA32.EXE");

@@ -21,7 +21,7 @@ class ShellExtensionTest : public testing::Test {
  protected:
   ShellExtensionTest() { dist_.AddSideFiles(); }
 
-  void PlaceProduct() { PlaceUnpackedProduct(kInstall); }
+  void PlaceProduct() { dist_.SetProductArchive(); }
 
   FolderCleanup installFolder_{kInstall};
   Distribution dist_{"C:\\ks-shellext"};

@@ -28,6 +28,9 @@ class Distribution {
   void AddSideFiles(const std::string& content = "side file\r\n");
   // Writes setup.ks.
   void SetArchive(const std::string& bytes);
+  // Writes setup.ks holding the product as KESTRA32.EX_ (the stand-in KESTRA32.EXE unless
+  // `product` is given), which setup unpacks and renames before it starts the product.
+  void SetProductArchive(const std::string& product = "");
 
  private:
   TestFolder folder_;
@@ -58,10 +61,6 @@ SetupRunResult RunSetupExe(
     const std::string& setupExe, const std::string& commandTail,
     const std::function<int(const MessageBoxInfo&)>& answer = PressFirstButton,
     DWORD milliseconds = 60000);
-
-// Puts the product into `installFolder` (created here) as unpacking setup.ks would leave it:
-// KESTRA32.EX_, which setup renames before it starts the product.
-void PlaceUnpackedProduct(const std::string& installFolder);
 
 // The stand-in product's log in `installFolder` ("" when it was never started).
 std::string ProductLog(const std::string& installFolder);
