@@ -254,13 +254,14 @@ class StubHandoverTest : public testing::Test {
   void SetUp() override {
     RegDeleteKeyA(HKEY_CURRENT_USER, kSwitchKey);
     dist_.AddSideFiles();
+    dist_.SetProductArchive();
     setupTime_ = LastWriteTime(dist_.SetupExe());
     PrepareInstallFolder();
   }
-  // A fresh install folder that holds what the archive would bring.
+  // A fresh, empty install folder (setup.ks brings the product).
   void PrepareInstallFolder() {
     RemoveTree(kInstall);
-    PlaceUnpackedProduct(kInstall);
+    ASSERT_TRUE(CreateDirectoryA(kInstall.c_str(), nullptr));
   }
   void TearDown() override { RegDeleteKeyA(HKEY_CURRENT_USER, kSwitchKey); }
 
