@@ -270,15 +270,8 @@ TEST_F(WelcomeTest, AFolderWhoseHelpFileIsInUseIsRefused) {
 
 TEST_F(WelcomeTest, AFolderWhoseHelpFileIsReadOnlyIsRefused) {
   TestFolder folder("C:\\ks-welcome-ro");
-  std::string help = folder / "kestra.hlp";
-  WriteFileBytes(help, "help");
-  SetFileAttributesA(help.c_str(), FILE_ATTRIBUTE_READONLY);
-  // Wine keeps the attribute as Unix permissions, which the superuser is not held to.
-  HANDLE probe = CreateFileA(help.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (probe != INVALID_HANDLE_VALUE) {
-    CloseHandle(probe);
-    GTEST_SKIP() << "read-only files are writable for this user";
-  }
+  WriteFileBytes(folder / "kestra.hlp", "help");
+  ReadOnlyFile readOnly(folder / "kestra.hlp");
   ExpectRefusedAsWriteProtected(*this, folder.path());
 }
 
