@@ -1,0 +1,142 @@
+// One whole installation, as a user meets it: SETUP.EXE started with -argv0 from a complete
+// distribution, the suggested Program Files folder accepted with OK, the side files copied,
+// setup.ks unpacked (encrypted and plain entries), the stub library written, the main
+// executable renamed and the product started with the install switch and the package path.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <utility>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/distribution.h"
+#include "support/ui_robot.h"
+#include "support/wine_env.h"
+#include "support/zip_writer.h"
+#include "unzip/builtin_password.h"
+
+namespace {
+
+constexpr int kFolderItem = 101;
+const char kCurrentVersion[] = "Software\\Microsoft\\Windows\\CurrentVersion";
+const std::string kRoot = "C:\\ks-typical";
+const std::string kProgramFiles = kRoot + "\\Program Files";
+const std::string kInstall = kProgramFiles + "\\Kestra";
+
+std::string Text(const std::string& line, size_t repeat) {
+  std::string text;
+  for (size_t i = 0; i < repeat; ++i) text += line + std::to_string(i) + "\r\n";
+  return text;
+}
+
+// The names of the files in `folder`, in any case.
+std::vector<std::string> FileNames(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+  while (FindNextFileA(search, &found));
+  FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool SameTime(const FILETIME& a, const FILETIME& b) {
+  return CompareFileTime(&a, &b) == 0;
+}
+
+// The DOS date and time a file's last-write time stands for, in local time as setup sets it.
+std::pair<uint16_t, uint16_t> DosStamp(const std::string& path) {
+  FILETIME written = LastWriteTime(path), local;
+  FileTimeToLocalFileTime(&written, &local);
+  WORD date = 0, time = 0;
+  FileTimeToDosDateTime(&local, &date, &time);
+  return {date, time};
+}
+
+TEST(TypicalRun, InstallsTheDistributionAndStartsTheProduct) {
+  TestFolder root(kRoot);
+  ASSERT_TRUE(CreateDirectoryA(kProgramFiles.c_str(), nullptr));
+  RegistryValueScope programFiles(HKEY_LOCAL_MACHINE, kCurrentVersion, "ProgramFilesDir",
+                                  kProgramFiles);
+  ProfileValueScope association("extensions", "zip", std::nullopt);
+
+  Distribution dist("C:\\ks-typical-dist");
+  dist.AddSideFiles(Text("Kestra 8.0 read me, line ", 900));  // about 27 KB each
+  const std::string product = ReadFileBytes(FixturePath("KESTRA32.EXE"));
+  ASSERT_FALSE(product.empty());
+  std::vector<ZipEntry> entries(4);
+  entries[0].name = "KESTRA32.EX_";
+  entries[0].data = product;
+  entries[0].method = 0;
+  entries[0].password = kBuiltInPassword;
+  entries[0].dosDate = DosDate(1995, 8, 24);
+  entries[0].dosTime = DosTime(9, 30, 2);
+  entries[1].name = "KESTRA.HLP";
+  entries[1].data = Text("Kestra help topic ", 20000);  // several 32 KB windows
+  entries[1].method = 0;
+  entries[1].password = kBuiltInPassword;
+  entries[2].name = "KESTRA.CNT";
+  entries[2].data = Text(":Topic ", 300);
+  entries[2].method = 0;
+  entries[2].password = kBuiltInPassword;
+  entries[3].name = "LICENSE.RTF";
+  entries[3].data = Text("{\\rtf1 licence ", 700);
+  entries[3].method = 0;
+  dist.SetArchive(MakeZip(entries));
+
+  std::string suggested;
+  SetupRunResult run = RunSetupExe(dist.SetupExe(), " -argv0 D:\\download\\package.exe",
+                                   PressFirstButton, 120000, [&](HWND dialog, int attempt) {
+                                     if (attempt > 0) {
+                                       ClickButton(dialog, IDCANCEL);
+                                       return;
+                                     }
+                                     SaveScreenshot(CurrentTestName() + "-welcome");
+                                     suggested = ControlText(GetDlgItem(dialog, kFolderItem));
+                                     ClickButton(dialog, IDOK);
+                                   });
+  for (const MessageBoxInfo& box : run.boxes) ADD_FAILURE() << "box: " << box.text;
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(suggested, kInstall);
+
+  // The product ran from the install folder with the install switch and the package path.
+  // (Wine puts quotes around a program path with blanks when it starts the program; Windows
+  // passes the command line on as setup wrote it.)
+  std::string log = ProductLog(kInstall);
+  std::string quoted = "\"" + kInstall + "\\KESTRA32.EXE\"";
+  if (log.find(quoted) != std::string::npos)
+    log.replace(log.find(quoted), quoted.size(), kInstall + "\\KESTRA32.EXE");
+  EXPECT_EQ(log, "command: " + kInstall +
+                     "\\KESTRA32.EXE /installS /f:\"D:\\download\\package.exe\"\r\n" +
+                     "current: " + kInstall + "\r\nshell extension: not registered\r\n");
+
+  // Every file of the install folder comes from the distribution.
+  std::vector<std::string> expected = {
+      "FILE_ID.DIZ",  "KESTRA.CNT",   "KESTRA.HLP",  "KESTRA.TXT", "KESTRA32.EXE",
+      "KSSHLSTB.DLL", "LICENSE.RTF",  "LICENSE.TXT", "ORDER.TXT",  "README.TXT",
+      "VENDOR.TXT",   "WHATSNEW.TXT", "kestra32.log"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(FileNames(kInstall), expected);
+
+  FILETIME setupTime = LastWriteTime(dist.SetupExe());
+  for (const char* name : kSideFileNames) {
+    EXPECT_TRUE(ReadFileBytes(kInstall + "\\" + name) == ReadFileBytes(dist / name)) << name;
+    EXPECT_TRUE(SameTime(LastWriteTime(kInstall + "\\" + name), setupTime)) << name;
+  }
+  EXPECT_TRUE(ReadFileBytes(kInstall + "\\KESTRA32.EXE") == product);
+  for (const ZipEntry& entry : entries) {
+    std::string name = entry.name == "KESTRA32.EX_" ? "KESTRA32.EXE" : entry.name;
+    EXPECT_TRUE(ReadFileBytes(kInstall + "\\" + name) == entry.data) << name;
+    EXPECT_EQ(DosStamp(kInstall + "\\" + name), std::make_pair(entry.dosDate, entry.dosTime))
+        << name;
+  }
+  std::string stub = kInstall + "\\KSSHLSTB.DLL";
+  EXPECT_TRUE(ReadFileBytes(stub) == ReadFileBytes(WinTreePath() + "\\src\\stublib\\KSSHLSTB.DLL"));
+  EXPECT_TRUE(SameTime(LastWriteTime(stub), setupTime));
+}
+
+}  // namespace
