@@ -181,25 +181,32 @@ const char* BoxIconName(BoxIcon icon) {
   }
 }
 
-ChildProcess::ChildProcess(const std::string& commandLine, const std::string& currentFolder) {
+ChildProcess::ChildProcess(const std::string& commandLine, const std::string& currentFolder,
+                           DWORD creationFlags) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
   std::string command = commandLine;
-  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, creationFlags, nullptr,
                       currentFolder.empty() ? nullptr : currentFolder.c_str(), &startup, &info)) {
     ADD_FAILURE() << "cannot start " << commandLine << " (error " << GetLastError() << ")";
     return;
   }
-  CloseHandle(info.hThread);
+  thread_ = info.hThread;
   process_ = info.hProcess;
   id_ = info.dwProcessId;
+  threadId_ = info.dwThreadId;
 }
 
 ChildProcess::~ChildProcess() {
   if (!process_) return;
   if (!Wait(0)) Terminate();
+  CloseHandle(thread_);
   CloseHandle(process_);
+}
+
+void ChildProcess::Resume() {
+  if (thread_) ResumeThread(thread_);
 }
 
 bool ChildProcess::Wait(DWORD milliseconds) {
