@@ -28,7 +28,8 @@ namespace {
 
 const std::string kInstall = kDefaultInstallFolder;
 
-// Sizes one below, at and above the copier's 15,360-byte block and the meter's 10,240 bytes.
+// Side files of one to ten copy blocks (15,360 bytes), one exactly a block, one a byte short of
+// a meter step (10,240 bytes).
 const size_t kSideSizes[7] = {150000, 40000, 20481, 100000, 15360, 10239, 30001};
 
 constexpr size_t kMegabyte = 1 << 20;
@@ -230,7 +231,7 @@ class ProgressTest : public testing::Test {
     return names;
   }
 
-  // The question came while setup was stopped and told nobody else.
+  // The Cancel question as setup asks it, over a dialog whose Cancel button is still enabled.
   void ExpectQuestionBox(const Question& q) {
     EXPECT_EQ(q.box.caption, "Kestra Setup");
     EXPECT_EQ(q.box.icon, BoxIcon::kQuestion);
@@ -249,19 +250,22 @@ class ProgressTest : public testing::Test {
   // The closing notice after the dialog has gone, and nothing else: in particular no "Error
   // running" box, which an attempt to start the product would bring.
   void ExpectOnlyTheClosingNotice(const GatedRun& run) {
-    ASSERT_EQ(run.otherBoxes.size(), 1u) << run.otherBoxes[0].text;
+    ASSERT_EQ(run.otherBoxes.size(), 1u);
     EXPECT_EQ(run.otherBoxes[0].text, MSG_TEXT_1006);
     EXPECT_EQ(run.otherBoxes[0].icon, BoxIcon::kInformation);
     EXPECT_EQ(run.otherBoxes[0].owner, nullptr);
     EXPECT_FALSE(run.dialogAtOtherBox[0]) << "the dialog is gone before the notice";
   }
 
-  // What setup did after the confirmed question: only `expected`, as (stop, file name).
-  static void ExpectStopsAfterQuestion(
+  // What setup did after the question was answered Yes: only `expected`, as (stop, file
+  // name), with Cancel disabled from then on.
+  static void ExpectStopsAfterYes(
       const GatedRun& run, const std::vector<std::pair<GateStopKind, std::string>>& expected) {
     std::vector<std::pair<GateStopKind, std::string>> after;
-    for (size_t i = run.stopsBeforeLastQuestion; i < run.stops.size(); ++i)
+    for (size_t i = run.stopsBeforeLastQuestion; i < run.stops.size(); ++i) {
       after.emplace_back(run.stops[i].kind, run.stops[i].fileName);
+      EXPECT_FALSE(run.stops[i].cancelEnabled) << "Yes disables Cancel";
+    }
     EXPECT_EQ(after, expected);
   }
 
@@ -311,6 +315,7 @@ TEST_F(ProgressTest, ShowsEveryFileAndARisingMeterAndFinishesIntactWhenCancelIsA
       EXPECT_EQ(run.stops[i + 1].fileName, stop.fileName);
     }
     EXPECT_EQ(stop.range, expectedRange_);
+    EXPECT_TRUE(stop.cancelEnabled) << "No leaves Cancel enabled";
     if (i > 0) {
       EXPECT_GE(stop.position, run.stops[i - 1].position);
     }
@@ -369,7 +374,7 @@ TEST_F(ProgressTest, ConfirmedCancelDuringUnpackingRemovesTheEntryBeingWritten) 
   ExpectQuestionBox(run.questions[0]);
   EXPECT_EQ(run.questions[0].shown.fileName, files_[stopped].name);
   EXPECT_EQ(run.questions[0].shown.position, run.questions[0].clickedAt.position);
-  ExpectStopsAfterQuestion(run, {{kGateClosing, files_[stopped].name}});
+  ExpectStopsAfterYes(run, {{kGateClosing, files_[stopped].name}});
   ExpectOnlyTheClosingNotice(run);
 
   for (int row = 0; row < 7; ++row) ExpectSideFileCopied(row);
@@ -397,8 +402,8 @@ TEST_F(ProgressTest, ConfirmedCancelDuringTheSideFilesStopsAfterTheNextFilesFirs
   ASSERT_EQ(run.questions.size(), 1u);
   ExpectQuestionBox(run.questions[0]);
   EXPECT_EQ(run.questions[0].shown.fileName, kSideFileNames[asked]);
-  ExpectStopsAfterQuestion(run, {{kGateFileShown, kSideFileNames[stoppedRow]},
-                                 {kGateClosing, kSideFileNames[stoppedRow]}});
+  ExpectStopsAfterYes(run, {{kGateFileShown, kSideFileNames[stoppedRow]},
+                            {kGateClosing, kSideFileNames[stoppedRow]}});
   ExpectOnlyTheClosingNotice(run);
 
   for (int row = 0; row < stoppedRow; ++row) ExpectSideFileCopied(row);

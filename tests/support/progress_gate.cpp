@@ -58,8 +58,12 @@ std::optional<GateStop> GatedSetup::NextStop(DWORD milliseconds) {
       char name[MAX_PATH] = "";
       // Read from the window manager, not asked of setup, which is held.
       GetWindowTextA(GetDlgItem(dialog, kProgressFileNameItem), name, sizeof name);
-      return GateStop{static_cast<GateStopKind>(record_->kind), name, record_->position,
-                      record_->range, dialog};
+      return GateStop{static_cast<GateStopKind>(record_->kind),
+                      name,
+                      record_->position,
+                      record_->range,
+                      IsWindowEnabled(GetDlgItem(dialog, IDCANCEL)) != FALSE,
+                      dialog};
     }
     if (woken != WAIT_TIMEOUT || ShowsMessageBox()) return std::nullopt;
   }

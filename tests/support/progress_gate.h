@@ -17,6 +17,7 @@ struct GateStop {
   std::string fileName;  // item 104
   LONG position;         // the meter's
   LONG range;
+  bool cancelEnabled;  // the Cancel button
   HWND dialog;
 };
 
