@@ -281,6 +281,9 @@ std::optional<MessageBoxInfo> ReadMessageBox(HWND window) {
       return std::nullopt;  // an edit or a meter: a dialog, not a message box
     }
   }
+  // Every message box has a button. A dialog read while it is being destroyed can show only its
+  // first statics (the welcome dialog's label has the id 0xFFFF too): that is not a box.
+  if (box.buttons.empty() || !IsWindowVisible(window)) return std::nullopt;
   return box;
 }
 
