@@ -214,8 +214,9 @@ int DecodeSymbolsPlain(Decoder& d, const CodeEntry* literalTable, const CodeEntr
 // It takes input straight from the data path's input block, eight bytes at a time, but only
 // from the block at hand: the next block is read through NextByte at the very moment the
 // byte-wise path would read it, so refills, progress messages and cancel points fall exactly
-// where they fall without it. It runs while the block has eight bytes left and the window room
-// for a whole match, so that nothing inside a symbol can reach the end of either.
+// where they fall without it. It runs while the block has sixteen bytes left and the window
+// room for a literal and a whole match, so that nothing inside a round can reach the end of
+// either; near them the byte-wise step takes over.
 
 uint64_t LoadWord(const uint8_t* bytes) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -233,16 +234,32 @@ void Copy8(uint8_t* to, const uint8_t* from) {
   memcpy(to, from, 8);
 }
 
+void Copy4(uint8_t* to, const uint8_t* from) {
+  memcpy(to, from, 4);
+}
+
 // Copies a match whose source lies `distance` bytes behind within the window (no wrap, no
-// flush). Eight bytes at a time when the distance allows: a chunk then never reads what it
-// writes, and the last chunk is laid so that it ends exactly at the match's end, because bytes
-// past it are still the window's older content that a later distance may reach.
+// flush). With a distance of at least eight, eight bytes at a time: a chunk then never reads
+// what it writes. The last chunk is laid so that it ends exactly at the match's end, because
+// the bytes past it are still the window's older content, which a later distance may reach.
 void CopyNear(uint8_t* to, unsigned distance, unsigned length) {
   const uint8_t* from = to - distance;
-  if (distance >= 8 && length >= 8) {
-    unsigned done = 0;
-    for (; done + 8 <= length; done += 8) Copy8(to + done, from + done);
-    if (done < length) Copy8(to + length - 8, from + length - 8);
+  if (distance >= 8) {
+    if (length >= 8) {
+      unsigned done = 0;
+      do {
+        Copy8(to + done, from + done);
+        done += 8;
+      } while (done + 8 <= length);
+      if (done < length) Copy8(to + length - 8, from + length - 8);
+    } else if (length >= 4) {
+      Copy4(to, from);
+      Copy4(to + length - 4, from + length - 4);
+    } else {
+      to[0] = from[0];
+      to[1] = from[1];
+      to[2] = from[2];
+    }
   } else if (distance == 1) {
     memset(to, from[0], length);
   } else {
@@ -250,39 +267,76 @@ void CopyNear(uint8_t* to, unsigned distance, unsigned length) {
   }
 }
 
-// The hot loop over one stretch of input. The invariants of `Decoder` hold at its top, except
-// that bits above `count` may hold copies of bytes not yet taken (they are fetched again at the
-// same place, so OR-ing them in once more changes nothing); they are cleared on the way out.
+// The fast loop's bit buffer: `buffer` holds `count` unread bits, the next in bit 0. Above
+// `count` it may hold copies of bytes not yet taken; they are fetched again at the same place,
+// so OR-ing them in once more changes nothing, and they are cleared when the loop ends.
+// Refill() takes whole bytes from `in` until at least 56 bits are there; it reads eight bytes,
+// so it needs eight left in the block.
+struct FastBits {
+  uint64_t buffer;
+  unsigned count;
+  const uint8_t* in;
+
+  void Refill() {
+    buffer |= LoadWord(in) << count;
+    in += (63 - count) >> 3;
+    count |= 56;
+  }
+  uint32_t Peek(uint32_t mask) const { return uint32_t(buffer) & mask; }
+  void Drop(unsigned n) {
+    buffer >>= n;
+    count -= n;
+  }
+  // Follows a code from its first-level slot to its leaf and drops its bits; null for an
+  // invalid code. Needs at most 15 bits.
+  const CodeEntry* Decode(const CodeEntry* slot) {
+    while (slot->op > kOpLiteral) {
+      if (slot->op == kOpInvalid) return nullptr;
+      Drop(slot->bits);
+      slot = &slot->link[Peek(LowBitMasks[slot->op - kOpLiteral])];
+    }
+    Drop(slot->bits);
+    return slot;
+  }
+};
+
+// Room the loop needs at the top of each round: two refills' worth of input, and window space
+// for a literal and a longest match.
+constexpr long kStretchInput = 16;
+constexpr unsigned kStretchWindowEnd = kWindowSize - kMaxMatch - 1;
+
+// The hot loop over one stretch of the input block. One round decodes a literal/length symbol
+// and, for a length, its distance and match, or two literals when they come in a row (common
+// in text and code); 56 bits cover either: a match takes at most 15 + 5 + 15 + 13 bits.
 // `cursor` advances over the bytes taken.
 int DecodeStretch(Decoder& d, const uint8_t*& cursor, const uint8_t* end,
                   const CodeEntry* literalTable, const CodeEntry* distanceTable,
                   unsigned literalBits, unsigned distanceBits) {
-  uint64_t buffer = d.buffer;
-  unsigned count = d.count;
+  FastBits bits{d.buffer, d.count, cursor};
   unsigned pos = d.pos;
   uint8_t* const window = d.window;
-  const uint8_t* in = cursor;
   const uint32_t literalMask = LowBitMasks[literalBits];
   const uint32_t distanceMask = LowBitMasks[distanceBits];
   int result = kMoreSymbols;
   do {
-    // At least 56 bits after this, which covers the longest symbol: 15 + 5 + 15 + 13 bits.
-    buffer |= LoadWord(in) << count;
-    in += (63 - count) >> 3;
-    count |= 56;
-
-    const CodeEntry* slot = &literalTable[uint32_t(buffer) & literalMask];
-    while (slot->op > kOpLiteral) {
-      if (slot->op == kOpInvalid) {
-        result = kInflateBadData;
-        goto done;
+    bits.Refill();
+    const CodeEntry* slot = &literalTable[bits.Peek(literalMask)];
+    if (slot->op == kOpLiteral) {
+      bits.Drop(slot->bits);
+      window[pos++] = uint8_t(slot->value);
+      slot = &literalTable[bits.Peek(literalMask)];
+      if (slot->op == kOpLiteral) {
+        bits.Drop(slot->bits);
+        window[pos++] = uint8_t(slot->value);
+        continue;
       }
-      buffer >>= slot->bits;
-      count -= slot->bits;
-      slot = &slot->link[uint32_t(buffer) & LowBitMasks[slot->op - kOpLiteral]];
+      bits.Refill();
     }
-    buffer >>= slot->bits;
-    count -= slot->bits;
+    slot = bits.Decode(slot);
+    if (slot == nullptr) {
+      result = kInflateBadData;
+      break;
+    }
     if (slot->op == kOpLiteral) {
       window[pos++] = uint8_t(slot->value);
       continue;
@@ -291,30 +345,19 @@ int DecodeStretch(Decoder& d, const uint8_t*& cursor, const uint8_t* end,
       result = kInflateOk;
       break;
     }
-    unsigned length = slot->value + (uint32_t(buffer) & LowBitMasks[slot->op]);
-    buffer >>= slot->op;
-    count -= slot->op;
-
+    unsigned length = slot->value + bits.Peek(LowBitMasks[slot->op]);
+    bits.Drop(slot->op);
     if (distanceTable == nullptr) {
       result = kInflateBadData;
       break;
     }
-    slot = &distanceTable[uint32_t(buffer) & distanceMask];
-    while (slot->op > kOpLiteral) {
-      if (slot->op == kOpInvalid) {
-        result = kInflateBadData;
-        goto done;
-      }
-      buffer >>= slot->bits;
-      count -= slot->bits;
-      slot = &slot->link[uint32_t(buffer) & LowBitMasks[slot->op - kOpLiteral]];
+    slot = bits.Decode(&distanceTable[bits.Peek(distanceMask)]);
+    if (slot == nullptr) {
+      result = kInflateBadData;
+      break;
     }
-    buffer >>= slot->bits;
-    count -= slot->bits;
-    unsigned distance = slot->value + (uint32_t(buffer) & LowBitMasks[slot->op]);
-    buffer >>= slot->op;
-    count -= slot->op;
-
+    unsigned distance = slot->value + bits.Peek(LowBitMasks[slot->op]);
+    bits.Drop(slot->op);
     if (distance <= pos) {
       CopyNear(window + pos, distance, length);
       pos += length;
@@ -325,12 +368,11 @@ int DecodeStretch(Decoder& d, const uint8_t*& cursor, const uint8_t* end,
       CopyMatch(near, pos - distance, length);
       pos = near.pos;
     }
-  } while (end - in >= 8 && pos < kWindowSize - kMaxMatch);
-done:
-  d.buffer = buffer & ((uint64_t(1) << count) - 1);
-  d.count = count;
+  } while (end - bits.in >= kStretchInput && pos < kStretchWindowEnd);
+  d.buffer = bits.buffer & ((uint64_t(1) << bits.count) - 1);
+  d.count = bits.count;
   d.pos = pos;
-  cursor = in;
+  cursor = bits.in;
   return result;
 }
 
@@ -348,7 +390,7 @@ int DecodeSymbolsFast(Decoder& d, const CodeEntry* literalTable, const CodeEntry
     const uint8_t* start;
     uint32_t available = PeekInput(&start);
     int result;
-    if (literalTable != nullptr && available >= 8 && d.pos < kWindowSize - kMaxMatch) {
+    if (literalTable != nullptr && available >= kStretchInput && d.pos < kStretchWindowEnd) {
       const uint8_t* cursor = start;
       result = DecodeStretch(d, cursor, start + available, literalTable, distanceTable, literalBits,
                              distanceBits);
