@@ -37,7 +37,7 @@ endforeach()
 
 if(KS_WIN_TESTS)
   ks_add_googletest()
-  foreach(dir tests/support tests/fixtures tests/win32 tests/e2e)
+  foreach(dir tests/support tests/fixtures tests/win32 tests/e2e tests/demo)
     if(EXISTS ${KS_ROOT}/${dir}/CMakeLists.txt)
       add_subdirectory(${dir})
     endif()

@@ -1,9 +1,161 @@
 #include "distfiles/side_files.h"
 
-// Side files are not handled yet: both passes succeed without touching anything.
-bool CheckSideFiles(HWND) {
+#include "common/files.h"
+#include "common/setup_state.h"
+#include "resources/catalogue.h"
+#include "ui/messages.h"
+#include "ui/meter_messages.h"
+#include "ui/progress_dialog.h"
+#include "ui/progress_messages.h"
+
+namespace {
+
+constexpr DWORD kSzddHeaderBytes = 14;
+constexpr BYTE kSzddMagic[8] = {'S', 'Z', 'D', 'D', 0x88, 0xF0, 0x27, 0x33};
+constexpr int kSzddSizeOffset = 10;
+
+bool SameFileTime(const FILETIME& a, const FILETIME& b) {
+  return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+// Present, and from the same release as SETUP.EXE (identical last-write time to the tick).
+bool CheckRow(HWND owner, const char* path, const char* name) {
+  if (!FileExists(path)) {
+    ShowMessage(owner, MSG_SIDE_FILE_MISSING, MB_ICONERROR, name);
+    return false;
+  }
+  if (!SameFileTime(setupState.findData.ftLastWriteTime, setupState.setupWriteTime)) {
+    ShowMessage(owner, MSG_SIDE_FILE_TIME, MB_ICONERROR, name);
+    return false;
+  }
   return true;
 }
-bool CopySideFiles(HWND) {
+
+// Lets the progress dialog repaint and see Cancel before the next file; a click on Cancel
+// asks its question from inside this dispatch.
+bool CopyRow(const char* path, int row) {
+  DispatchPendingMessages(true);
+  SetCursor(setupState.cursor);
+  return CopySideFile(path, row) && !setupState.cancelRequested;
+}
+
+void MoveMeter() {
+  if (setupState.copiedBytes < setupState.lastReportedBytes + kProgressUnit) return;
+  SendDlgItemMessageA(setupState.progressDialog, kProgressMeterItem, MTR_SETPOS,
+                      setupState.copiedBytes / kProgressUnit, 0);
+  setupState.lastReportedBytes = setupState.copiedBytes;
+}
+
+// Copies block after block until a short read (the end) or a confirmed Cancel. A Cancel
+// leaves a shortened copy; the caller sees the flag and stops.
+UINT CopyBlocks(HANDLE source, HANDLE destination, BYTE* block) {
+  for (;;) {
+    DWORD read = 0, written = 0;
+    // A read error would otherwise end the loop like the end of the file and pass a
+    // truncated copy off as complete.
+    if (!ReadFile(source, block, kCopyBlockBytes, &read, nullptr)) return kCopyCannotOpen;
+    if (!WriteFile(destination, block, read, &written, nullptr) || written != read)
+      return kCopyShortWrite;
+    setupState.copiedBytes += read;
+    MoveMeter();
+    if (read < kCopyBlockBytes || setupState.cancelRequested) {
+      CopyFileTimes(source, destination);
+      return kCopyDone;
+    }
+  }
+}
+
+UINT CopyOpenFile(HANDLE source, const char* destination) {
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, kCopyBlockBytes);
+  BYTE* block = memory ? static_cast<BYTE*>(GlobalLock(memory)) : nullptr;
+  UINT result = kCopyCannotOpen;
+  if (block) {
+    HANDLE target = CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (target == INVALID_HANDLE_VALUE) {
+      result = kCopyCannotCreate;
+    } else {
+      result = CopyBlocks(source, target, block);
+      CloseHandle(target);
+    }
+    GlobalUnlock(memory);
+  }
+  if (memory) GlobalFree(memory);
+  return result;
+}
+
+HANDLE OpenForReading(const char* path) {
+  return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool HasSzddSignature(const BYTE* header) {
+  for (int i = 0; i < static_cast<int>(sizeof kSzddMagic); ++i)
+    if (header[i] != kSzddMagic[i]) return false;
   return true;
+}
+
+DWORD ReadLittleEndian32(const BYTE* bytes) {
+  return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<DWORD>(bytes[3]) << 24;
+}
+
+}  // namespace
+
+bool CheckSideFiles(HWND owner) {
+  return ProcessSideFiles(owner, false);
+}
+
+bool CopySideFiles(HWND owner) {
+  return ProcessSideFiles(owner, true);
+}
+
+bool ProcessSideFiles(HWND owner, bool copy) {
+  for (int row = 0; kSideFiles[row].name; ++row) {
+    char path[kPathChars];
+    CopyText(path, setupState.sourceFolder, sizeof path);
+    AppendText(path, kSideFiles[row].name, sizeof path);
+    if (!CheckRow(owner, path, kSideFiles[row].name)) return false;
+    if (copy) {
+      if (!CopyRow(path, row)) return false;
+    } else {
+      setupState.totalBytes += CompressedSize(path, setupState.findData.nFileSizeLow);
+    }
+  }
+  return true;
+}
+
+bool CopySideFile(const char* source, int row) {
+  char name[kPathChars];
+  CopyText(name, kSideFiles[row].name, sizeof name);
+  if (kSideFiles[row].replacement) name[lstrlenA(name) - 1] = kSideFiles[row].replacement;
+  SetDlgItemTextA(setupState.progressDialog, kProgressFileNameItem, name);
+  char destination[kPathChars];
+  CopyText(destination, setupState.installFolder, sizeof destination);
+  AppendText(destination, name, sizeof destination);
+  return ReportCopyResult(CopyFileData(source, destination), source, destination);
+}
+
+UINT CopyFileData(const char* source, const char* destination) {
+  HANDLE file = OpenForReading(source);
+  if (file == INVALID_HANDLE_VALUE) return kCopyCannotOpen;
+  UINT result = CopyOpenFile(file, destination);
+  CloseHandle(file);
+  return result;
+}
+
+void CopyFileTimes(HANDLE source, HANDLE destination) {
+  FILETIME written;
+  if (GetFileTime(source, nullptr, nullptr, &written))
+    SetFileTime(destination, &written, &written, &written);
+}
+
+DWORD CompressedSize(const char* path, DWORD fallback) {
+  HANDLE file = OpenForReading(path);
+  if (file == INVALID_HANDLE_VALUE) return fallback;
+  BYTE header[kSzddHeaderBytes];
+  DWORD read = 0;
+  bool szdd = ReadFile(file, header, sizeof header, &read, nullptr) && read == sizeof header &&
+              HasSzddSignature(header);
+  CloseHandle(file);
+  return szdd ? ReadLittleEndian32(header + kSzddSizeOffset) : fallback;
 }

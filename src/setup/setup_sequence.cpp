@@ -17,14 +17,12 @@
 
 namespace {
 
-constexpr int kMeterItem = 100;
-
 void ShowFailureNotice(UINT style) {
   ShowMessage(nullptr, MSG_NOT_INSTALLED, style);
 }
 
 void SetMeter(UINT message, DWORD value) {
-  SendDlgItemMessageA(setupState.progressDialog, kMeterItem, message, value, 0);
+  SendDlgItemMessageA(setupState.progressDialog, kProgressMeterItem, message, value, 0);
 }
 
 void ShowProgressDialog() {

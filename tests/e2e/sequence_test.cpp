@@ -17,6 +17,8 @@ const std::string kInstall = kDefaultInstallFolder;
 
 class SequenceTest : public testing::Test {
  protected:
+  SequenceTest() { dist_.AddSideFiles(); }
+
   // The archive is not unpacked yet, so the product is put in place as setup.ks would.
   void PlaceProduct() {
     ASSERT_TRUE(CreateDirectoryA(kInstall.c_str(), nullptr));

@@ -241,6 +241,9 @@ WindowInfo ReadWindow(HWND window) {
 }
 
 std::optional<MessageBoxInfo> ReadMessageBox(HWND window) {
+  // Only a window with a message text is read: reading asks the owning thread for every text,
+  // and a test's own dialogs are not served while the test waits for the robot.
+  if (!GetDlgItem(window, kMessageBoxTextId)) return std::nullopt;
   WindowInfo info = ReadWindow(window);
   if (info.className != "#32770" || !info.Control(kMessageBoxTextId)) return std::nullopt;
   MessageBoxInfo box = {window,     GetWindow(window, GW_OWNER),
