@@ -176,50 +176,6 @@ const Case kCases[] = {
        return bits.Finish();
      },
      kInflateOk, "abcd"},
-    {"DynamicBlockWith287LiteralLengths",
-     [] {
-       BitWriter bits;
-       bits.Put(1, 1);   // BFINAL
-       bits.Put(2, 2);   // BTYPE 10: dynamic codes
-       bits.Put(30, 5);  // HLIT: 287 literal/length codes, one too many
-       bits.Put(0, 5);   // HDIST: 1
-       bits.Put(15, 4);  // HCLEN: 19
-       return bits.Finish();
-     },
-     kInflateBadData, ""},
-    {"DynamicBlockWith288LiteralLengths",
-     [] {
-       BitWriter bits;
-       bits.Put(1, 1);   // BFINAL
-       bits.Put(2, 2);   // BTYPE 10: dynamic codes
-       bits.Put(31, 5);  // HLIT: 288
-       bits.Put(0, 5);   // HDIST: 1
-       bits.Put(15, 4);  // HCLEN: 19
-       return bits.Finish();
-     },
-     kInflateBadData, ""},
-    {"DynamicBlockWith31DistanceLengths",
-     [] {
-       BitWriter bits;
-       bits.Put(1, 1);   // BFINAL
-       bits.Put(2, 2);   // BTYPE 10: dynamic codes
-       bits.Put(0, 5);   // HLIT: 257
-       bits.Put(30, 5);  // HDIST: 31, one too many
-       bits.Put(15, 4);  // HCLEN: 19
-       return bits.Finish();
-     },
-     kInflateBadData, ""},
-    {"DynamicBlockWith32DistanceLengths",
-     [] {
-       BitWriter bits;
-       bits.Put(1, 1);   // BFINAL
-       bits.Put(2, 2);   // BTYPE 10: dynamic codes
-       bits.Put(0, 5);   // HLIT: 257
-       bits.Put(31, 5);  // HDIST: 32
-       bits.Put(15, 4);  // HCLEN: 19
-       return bits.Finish();
-     },
-     kInflateBadData, ""},
     {"RepeatCodeFirstRepeatsZeroAndOneDistanceCodeOfLengthOne",
      [] {
        // Code-length code: 1, 2, 16 and 18, two bits each.
@@ -339,6 +295,25 @@ TEST_P(BitstreamTest, DecodesAsExpected) {
 
 INSTANTIATE_TEST_SUITE_P(Streams, BitstreamTest, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
+
+// More literal/length codes than 286 or more distance codes than 30: refused right after the
+// three counts, before any code length is read.
+TEST(BitstreamTest, CountsBeyondTheAlphabetsAreRefused) {
+  struct Counts {
+    unsigned literals, distances;
+  };
+  for (Counts counts : {Counts{287, 1}, Counts{288, 1}, Counts{257, 31}, Counts{257, 32}}) {
+    BitWriter bits;
+    bits.Put(1, 1);                      // BFINAL
+    bits.Put(2, 2);                      // BTYPE 10: dynamic codes
+    bits.Put(counts.literals - 257, 5);  // HLIT
+    bits.Put(counts.distances - 1, 5);   // HDIST
+    bits.Put(15, 4);                     // HCLEN: 19
+    InflateRun run = Decode(bits.Finish());
+    EXPECT_EQ(run.result, kInflateBadData) << counts.literals << " " << counts.distances;
+    EXPECT_EQ(run.bytesTaken, 3u) << "nothing read past the counts";
+  }
+}
 
 // A code-length code of one one-bit code, symbol 8: both bit patterns read as 8.
 TEST(BitstreamTest, CodeLengthCodeOfOneCodeIsAccepted) {
