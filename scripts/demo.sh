@@ -37,9 +37,6 @@ else
 fi
 export KS_BUILD=$build KS_WINE_ARCH=$arch KS_WIN_TREE=$tree KS_PRODUCT_TREE=$build/win32
 rm -rf "$build/wineprefix-$arch/drive_c/Kestra"
-# Until SETUP.EXE unpacks setup.ks itself, the product is put where unpacking would leave it.
-mkdir -p "$build/wineprefix-$arch/drive_c/Kestra"
-cp "$tree/tests/fixtures/KESTRA32.EXE" "$build/wineprefix-$arch/drive_c/Kestra/KESTRA32.EX_"
 setup_w="Z:${dist//\//\\}\\SETUP.EXE"
 "$root/tests/support/wine-run" "$tree/tests/demo/demo_run.exe" "$setup_w" $mode -argv0 'C:\download\package.exe'
 echo "== Screenshots are in $build/artifacts (demo-*.png)"

@@ -52,11 +52,11 @@ class ProgressTest : public testing::Test {
       SetLastWriteTime(dist_ / kSideFileNames[i], setupTime);
       total += kSizes[i];
     }
-    // No archive yet: the total is the side files' KB, the range that over 10.
+    dist_.SetProductArchive();
+    total += ReadFileBytes(dist_ / "setup.ks").size();
+    // The total is the side files' and the archive's KB, the range that over 10.
     expectedRange_ = static_cast<LRESULT>((total >> 10) / 10);
-    // The archive is not unpacked yet, so the product is put in place as setup.ks would.
     ASSERT_TRUE(CreateDirectoryA(kInstall.c_str(), nullptr));
-    CopyFileOrFail(FixturePath("KESTRA32.EXE"), kInstall + "\\KESTRA32.EX_");
   }
 
   // The progress dialog of `setup`, found without asking setup for anything (it answers only
@@ -227,7 +227,7 @@ TEST_F(ProgressTest, ConfirmedCancelStopsAfterTheNextFilesFirstBlock) {
 
   Sleep(1000);
   EXPECT_EQ(ReadFileBytes(kInstall + "\\kestra32.log"), "") << "the product is not started";
-  EXPECT_TRUE(PathExists(kInstall + "\\KESTRA32.EX_")) << "nothing was put in place";
+  EXPECT_FALSE(PathExists(kInstall + "\\KESTRA32.EX_")) << "the archive was not unpacked";
 }
 
 TEST_F(ProgressTest, MeterReachesHundredPercentBeforeTheDialogGoes) {
@@ -243,7 +243,7 @@ TEST_F(ProgressTest, MeterReachesHundredPercentBeforeTheDialogGoes) {
   HWND dialog = failure->owner;
   ASSERT_TRUE(IsWindowVisible(dialog));
   Snapshot end = Look(dialog);
-  EXPECT_EQ(end.fileName, "ORDER.TXT");
+  EXPECT_EQ(end.fileName, "KESTRA32.EX_") << "the archive's entry, after the side files";
   EXPECT_EQ(end.range, expectedRange_);
   EXPECT_EQ(end.position, end.range) << "100%";
   SlideAside(failure->window);

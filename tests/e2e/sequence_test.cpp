@@ -19,10 +19,10 @@ class SequenceTest : public testing::Test {
  protected:
   SequenceTest() { dist_.AddSideFiles(); }
 
-  // The archive is not unpacked yet, so the product is put in place as setup.ks would.
-  void PlaceProduct() {
+  // setup.ks carries the product; the install folder exists beforehand.
+  void PlaceProduct(const std::string& product = "") {
     ASSERT_TRUE(CreateDirectoryA(kInstall.c_str(), nullptr));
-    CopyFileOrFail(FixturePath("KESTRA32.EXE"), kInstall + "\\KESTRA32.EX_");
+    dist_.SetProductArchive(product);
   }
 
   FolderCleanup installFolder_{kInstall};
@@ -146,8 +146,7 @@ TEST_F(SequenceTest, AMainExecutableThatCannotBeReplacedStopsSetup) {
 }
 
 TEST_F(SequenceTest, AProductThatCannotStartIsReported) {
-  ASSERT_TRUE(CreateDirectoryA(kInstall.c_str(), nullptr));
-  WriteFileBytes(kInstall + "\\KESTRA32.EX_", "not a program");
+  PlaceProduct("not a program");
   SetupRunResult run = RunSetupExe(dist_.SetupExe(), "");
   ASSERT_EQ(run.boxes.size(), 1u);
   EXPECT_EQ(run.boxes[0].text, "Error running " + kInstall + "\\KESTRA32.EXE");

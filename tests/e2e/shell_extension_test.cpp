@@ -19,11 +19,9 @@ const std::string kInstall = kDefaultInstallFolder;
 
 class ShellExtensionTest : public testing::Test {
  protected:
-  // The archive is not unpacked yet, so the product is put in place as setup.ks would.
-  void PlaceProduct() {
-    ASSERT_TRUE(CreateDirectoryA(kInstall.c_str(), nullptr));
-    CopyFileOrFail(FixturePath("KESTRA32.EXE"), kInstall + "\\KESTRA32.EX_");
-  }
+  ShellExtensionTest() { dist_.AddSideFiles(); }
+
+  void PlaceProduct() { dist_.SetProductArchive(); }
 
   FolderCleanup installFolder_{kInstall};
   Distribution dist_{"C:\\ks-shellext"};

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/zip_writer.h"
+
 const char* const kSideFileNames[7] = {"README.TXT",   "KESTRA.TXT",  "LICENSE.TXT", "VENDOR.TXT",
                                        "WHATSNEW.TXT", "FILE_ID.DIZ", "ORDER.TXT"};
 
@@ -19,6 +21,13 @@ void Distribution::AddSideFiles(const std::string& content) {
 
 void Distribution::SetArchive(const std::string& bytes) {
   WriteFileBytes(folder_ / "setup.ks", bytes);
+}
+
+void Distribution::SetProductArchive(const std::string& product) {
+  ZipEntry entry;
+  entry.name = "KESTRA32.EX_";
+  entry.data = product.empty() ? ReadFileBytes(FixturePath("KESTRA32.EXE")) : product;
+  SetArchive(MakeZip({entry}));
 }
 
 int PressFirstButton(const MessageBoxInfo& box) {

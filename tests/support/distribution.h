@@ -28,6 +28,9 @@ class Distribution {
   void AddSideFiles(const std::string& content = "side file\r\n");
   // Writes setup.ks.
   void SetArchive(const std::string& bytes);
+  // Writes setup.ks holding the product as KESTRA32.EX_ (the stand-in KESTRA32.EXE unless
+  // `product` is given), which setup unpacks and renames before it starts the product.
+  void SetProductArchive(const std::string& product = "");
 
  private:
   TestFolder folder_;

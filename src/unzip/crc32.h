@@ -1,0 +1,14 @@
+// The CRC-32 of the ZIP format (reflected polynomial 0xEDB88320), one table step per byte. The
+// data path checks entries with it and the decryption's key schedule mixes bytes with it.
+#pragma once
+#include <stdint.h>
+
+extern const uint32_t kCrc32Table[256];
+
+// One step of the register over `byte`.
+inline uint32_t Crc32Step(uint32_t crc, uint8_t byte) {
+  return kCrc32Table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
+}
+
+// Runs the register over `count` bytes. Start with 0xFFFFFFFF and complement the end result.
+uint32_t Crc32Update(uint32_t crc, const uint8_t* bytes, uint32_t count);

@@ -1,0 +1,173 @@
+#include "unzip/data_path.h"
+
+#include <string.h>
+
+#include "resources/catalogue.h"
+#include "unzip/crc32.h"
+#include "unzip/decrypt.h"
+#include "unzip/inflate.h"
+#include "unzip/job.h"
+#include "unzip/walk.h"
+
+namespace {
+
+constexpr uint16_t kMethodStored = 0;
+constexpr uint16_t kMethodDeflated = 8;
+constexpr uint32_t kAnnouncedNameChars = 360;
+
+// A stored entry's bytes go to the output block unchanged.
+void CopyStoredEntry() {
+  ExtractionJob& job = extractionJob;
+  uint16_t byte;
+  while (NextByte(&byte)) {
+    *job.outputCursor++ = static_cast<uint8_t>(byte);
+    if (++job.outputCount == kBlockSize) FlushOutput();
+  }
+}
+
+void DecodeByMethod() {
+  switch (extractionJob.localHeader.method) {
+    case kMethodStored:
+      AnnounceEntry();
+      CopyStoredEntry();
+      break;
+    case kMethodDeflated:
+      // The decoder's result is not looked at: damaged data shows in the CRC comparison.
+      AnnounceEntry();
+      InflateStream();
+      break;
+    default:
+      FailUnknownMethod();
+  }
+}
+
+}  // namespace
+
+void DecodeEntry() {
+  ExtractionJob& job = extractionJob;
+  job.crcRegister = 0xFFFFFFFF;
+  job.inputCount = 0;
+  job.outputCount = 0;
+  job.outputCursor = job.outputBuffer;
+  if (!job.testOnly) CreateOutputFile();
+  DecodeByMethod();
+  if (job.outputCount > 0) FlushOutput();
+  if (!job.testOnly) {
+    SetOutputFileTime();
+    ClosePlatformFile(job.outputFile);
+  }
+  job.outputFile = kNoFile;
+  uint32_t crc = ~job.crcRegister;
+  if (crc != job.localHeader.crc && job.request->reportCrcErrors == 1)
+    FailExtraction(MSG_BAD_CRC, job.entryName, crc, job.localHeader.crc);
+}
+
+int NextByte(uint16_t* target) {
+  ExtractionJob& job = extractionJob;
+  if (job.inputCount == 0) {
+    if (RefillInput() == 0) return 0;
+  } else {
+    --job.inputCount;
+  }
+  *target = *job.inputCursor++;
+  return 8;
+}
+
+void FlushWindow(uint32_t count) {
+  ExtractionJob& job = extractionJob;
+  const uint8_t* from = job.slideWindow;
+  while (count > 0) {
+    uint32_t room = kBlockSize - job.outputCount;
+    uint32_t piece = count < room ? count : room;
+    memcpy(job.outputCursor, from, piece);
+    job.outputCursor += piece;
+    job.outputCount += piece;
+    from += piece;
+    count -= piece;
+    if (job.outputCount == kBlockSize) FlushOutput();
+  }
+}
+
+uint8_t* SlideWindow() {
+  return extractionJob.slideWindow;
+}
+
+void FlushOutput() {
+  ExtractionJob& job = extractionJob;
+  UpdateCrc(job.outputBuffer, job.outputCount);
+  if (!job.testOnly)
+    CheckWrite(WritePlatformFile(job.outputFile, job.outputBuffer, job.outputCount));
+  job.outputCount = 0;
+  job.outputCursor = job.outputBuffer;
+}
+
+// The caller takes the block's first byte at once, so the count left behind is one lower than
+// the count returned.
+uint32_t RefillInput() {
+  ExtractionJob& job = extractionJob;
+  if (job.compressedLeft == 0) {
+    job.inputCount = 0;
+    return 0;
+  }
+  uint32_t wanted = job.compressedLeft < kBlockSize ? job.compressedLeft : kBlockSize;
+  int32_t got = ReadPlatformFile(job.archiveFile, job.inputBuffer, wanted);
+  if (got != static_cast<int32_t>(wanted)) FailRead();
+  job.inputCount = wanted;
+  ReportProgress(false, wanted);
+  job.compressedLeft -= wanted;
+  job.inputCursor = job.inputBuffer;
+  if (job.encrypted) DecryptBuffer(job.inputBuffer, wanted);
+  return job.inputCount--;
+}
+
+void CreateOutputFile() {
+  ExtractionJob& job = extractionJob;
+  OemNameToAnsi(job.entryName, job.outputPath, sizeof job.outputPath);
+  job.outputFile = CreatePlatformFile(job.outputPath);
+  if (job.outputFile == kNoFile) FailExtraction(MSG_CANNOT_CREATE_OUTPUT, job.entryName);
+}
+
+void SetOutputFileTime() {
+  ExtractionJob& job = extractionJob;
+  SetPlatformFileTime(job.outputFile, job.localHeader.dosDate, job.localHeader.dosTime);
+}
+
+void CheckWrite(int32_t written) {
+  ExtractionJob& job = extractionJob;
+  if (written == -1 || static_cast<uint32_t>(written) != job.outputCount)
+    FailExtraction(MSG_DISK_FULL, job.entryName);
+}
+
+void FailRead() {
+  const char* path = extractionJob.request->archivePath;
+  FailExtraction(MSG_READ_ERROR, path ? path : "");
+}
+
+void FailUnknownMethod() {
+  FailExtraction(MSG_UNKNOWN_COMPRESSION);
+}
+
+void UpdateCrc(const uint8_t* bytes, uint32_t count) {
+  extractionJob.crcRegister = Crc32Update(extractionJob.crcRegister, bytes, count);
+}
+
+void ReportProgress(bool force, uint32_t count) {
+  ExtractionJob& job = extractionJob;
+  job.bytesRead += count;
+  if (!force && job.bytesRead - job.lastReported < kProgressUnit) return;
+  uint16_t units = static_cast<uint16_t>(job.bytesRead / kProgressUnit);
+  if (SendProgress(job.request->progressWindow, units)) AbortExtraction(kAbortCancelled);
+  if (PumpMessages()) AbortExtraction(kAbortCancelled);
+  job.lastReported = job.bytesRead;
+}
+
+bool PumpMessages() {
+  return PumpPlatformMessages(extractionJob.request->progressWindow);
+}
+
+void AnnounceEntry() {
+  char name[kAnnouncedNameChars];
+  CopyName(name, BaseName(extractionJob.entryName), sizeof name);
+  SendEntryName(extractionJob.request->progressWindow, name);
+  ReportProgress(true, 0);
+}

@@ -1,0 +1,36 @@
+// The entry data path: turns one selected entry into a file. Compressed bytes come from the
+// archive in blocks (decrypted when the entry is), decoded bytes go out in blocks through the
+// CRC to the output file, and progress reaches the progress window, where Cancel can end the job.
+// NextByte, FlushWindow and SlideWindow, which the Deflate decoder calls, are in unzip/inflate.h.
+#pragma once
+#include <stdint.h>
+
+// Progress is counted in units of this many compressed bytes.
+constexpr uint32_t kProgressUnit = 10240;
+
+// Decodes the current entry into its output file (none in a test-only job).
+void DecodeEntry();
+
+// Adds the output block to the CRC, writes it out and empties it.
+void FlushOutput();
+// Reads the next input block; returns its size, 0 at the end of the entry's data.
+uint32_t RefillInput();
+
+void CreateOutputFile();
+void SetOutputFileTime();
+// Ends the job with message 1036 unless `written` is the whole output block.
+void CheckWrite(int32_t written);
+// Ends the job with message 1037: the archive came back short.
+[[noreturn]] void FailRead();
+// Ends the job with message 1032: the entry's method cannot be decoded.
+[[noreturn]] void FailUnknownMethod();
+
+void UpdateCrc(const uint8_t* bytes, uint32_t count);
+
+// Adds `count` to the bytes read and, when forced or when another unit has been read since the
+// last report, sends PDM_PROGRESS and pumps messages; a cancel ends the job.
+void ReportProgress(bool force, uint32_t count);
+// Dispatches the waiting messages; true when the user has asked to cancel.
+bool PumpMessages();
+// Sends the entry's base name to the progress window and forces a progress report.
+void AnnounceEntry();

@@ -1,0 +1,250 @@
+#include "unzip/posix/posix_platform.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "resources/catalogue.h"
+#include "unzip/platform.h"
+
+namespace {
+
+int allocationsBeforeFailure = -1;
+
+ExtractionObserver* ObserverOf(void* window) {
+  return static_cast<ExtractionObserver*>(window);
+}
+
+// Code page 437's upper half as Unicode code points.
+const uint16_t kCp437High[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,  // 0x80
+    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,  //
+    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,  // 0x90
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192,  //
+    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,  // 0xA0
+    0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,  //
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,  // 0xB0
+    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,  //
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,  // 0xC0
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,  //
+    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,  // 0xD0
+    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,  //
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,  // 0xE0
+    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229,  //
+    0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,  // 0xF0
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,  //
+};
+
+// Encodes one character as UTF-8 into `out`; returns its length (1 to 3).
+uint32_t EncodeUtf8(uint16_t code, char* out) {
+  if (code < 0x80) {
+    out[0] = static_cast<char>(code);
+    return 1;
+  }
+  if (code < 0x800) {
+    out[0] = static_cast<char>(0xC0 | code >> 6);
+    out[1] = static_cast<char>(0x80 | (code & 0x3F));
+    return 2;
+  }
+  out[0] = static_cast<char>(0xE0 | code >> 12);
+  out[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+  out[2] = static_cast<char>(0x80 | (code & 0x3F));
+  return 3;
+}
+
+bool AllocationAllowed() {
+  if (allocationsBeforeFailure < 0) return true;
+  return allocationsBeforeFailure-- != 0;
+}
+
+}  // namespace
+
+void AppendName(NameListNode** list, const char* name) {
+  size_t length = strlen(name);
+  NameListNode* node = static_cast<NameListNode*>(malloc(sizeof(NameListNode) + length));
+  node->next = nullptr;
+  memcpy(node->name, name, length + 1);
+  while (*list) list = &(*list)->next;
+  *list = node;
+}
+
+void FreeNameList(NameListNode* list) {
+  while (list) {
+    NameListNode* next = list->next;
+    free(list);
+    list = next;
+  }
+}
+
+void Cp437ToUtf8(const char* source, char* target, uint32_t capacity) {
+  uint32_t used = 0;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(source); *p; ++p) {
+    char encoded[3];
+    uint32_t length = EncodeUtf8(*p < 0x80 ? *p : kCp437High[*p - 0x80], encoded);
+    if (used + length >= capacity) break;
+    memcpy(target + used, encoded, length);
+    used += length;
+  }
+  if (capacity) target[used] = '\0';
+}
+
+void FailAllocationAfter(int successes) {
+  allocationsBeforeFailure = successes;
+}
+
+// The seam.
+
+PlatformFile OpenArchiveFile(const char* path) {
+  int file = open(path, O_RDONLY | O_CLOEXEC);
+  if (file < 0) return kNoFile;
+  struct stat status;
+  if (fstat(file, &status) != 0 || S_ISDIR(status.st_mode)) {
+    close(file);
+    return kNoFile;
+  }
+  return file;
+}
+
+// An existing file is replaced, but a symbolic link is not followed: the entry must not be
+// written somewhere else than the path shown.
+PlatformFile CreatePlatformFile(const char* path) {
+  int file = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  return file < 0 ? kNoFile : file;
+}
+
+int32_t ReadPlatformFile(PlatformFile file, void* buffer, uint32_t count) {
+  uint32_t done = 0;
+  while (done < count) {
+    ssize_t got = read(static_cast<int>(file), static_cast<char*>(buffer) + done, count - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<uint32_t>(got);
+  }
+  return static_cast<int32_t>(done);
+}
+
+int32_t WritePlatformFile(PlatformFile file, const void* buffer, uint32_t count) {
+  uint32_t done = 0;
+  while (done < count) {
+    ssize_t put =
+        write(static_cast<int>(file), static_cast<const char*>(buffer) + done, count - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0 && done == 0) return -1;
+    if (put <= 0) break;
+    done += static_cast<uint32_t>(put);
+  }
+  return static_cast<int32_t>(done);
+}
+
+bool SeekPlatformFile(PlatformFile file, int32_t offset, bool fromStart) {
+  return lseek(static_cast<int>(file), offset, fromStart ? SEEK_SET : SEEK_CUR) >= 0;
+}
+
+void ClosePlatformFile(PlatformFile file) {
+  close(static_cast<int>(file));
+}
+
+void DeletePlatformFile(const char* path) {
+  unlink(path);
+}
+
+// A stamp that names no real day is left unapplied, as Windows refuses to convert it.
+void SetPlatformFileTime(PlatformFile file, uint16_t dosDate, uint16_t dosTime) {
+  struct tm local = {};
+  local.tm_year = 80 + (dosDate >> 9);
+  local.tm_mon = ((dosDate >> 5) & 15) - 1;
+  local.tm_mday = dosDate & 31;
+  local.tm_hour = dosTime >> 11;
+  local.tm_min = (dosTime >> 5) & 63;
+  local.tm_sec = (dosTime & 31) * 2;
+  local.tm_isdst = -1;
+  if (local.tm_mon < 0 || local.tm_mon > 11 || local.tm_mday == 0 || local.tm_hour > 23 ||
+      local.tm_min > 59 || local.tm_sec > 59)
+    return;
+  time_t stamp = mktime(&local);
+  struct stat status;
+  if (stamp == static_cast<time_t>(-1) || fstat(static_cast<int>(file), &status) != 0) return;
+  // The last-access time stays as it is.
+  struct timeval times[2] = {{status.st_atime, 0}, {stamp, 0}};
+  futimes(static_cast<int>(file), times);
+}
+
+void* AllocateWindowMemory(uint32_t size) {
+  return AllocationAllowed() ? calloc(1, size) : nullptr;
+}
+
+void FreeWindowMemory(void* block) {
+  free(block);
+}
+
+void* AllocateMemory(uint32_t size) {
+  return AllocationAllowed() ? malloc(size) : nullptr;
+}
+
+void FreeMemory(void* block) {
+  free(block);
+}
+
+void OemToAnsiName(const char* source, char* target, uint32_t capacity) {
+  Cp437ToUtf8(source, target, capacity);
+}
+
+// The archive path is already in the file system's characters.
+void AnsiToOemInPlace(char*) {}
+
+bool NamesEqualIgnoringCase(const char* a, const char* b) {
+  return strcasecmp(a, b) == 0;
+}
+
+void SendEntryName(void* window, const char* name) {
+  if (!window) return;
+  char text[3 * 360];
+  Cp437ToUtf8(name, text, sizeof text);
+  ObserverOf(window)->OnEntryName(text);
+}
+
+bool SendProgress(void* window, uint16_t units) {
+  return window && ObserverOf(window)->OnProgress(units);
+}
+
+bool PumpPlatformMessages(void* window) {
+  return window && ObserverOf(window)->OnPump();
+}
+
+const char* PlatformMessageText(int id) {
+  switch (id) {
+    case MSG_CANNOT_CREATE_OUTPUT:
+      return MSG_TEXT_1030;
+    case MSG_CANNOT_OPEN_INPUT:
+      return MSG_TEXT_1031;
+    case MSG_UNKNOWN_COMPRESSION:
+      return MSG_TEXT_1032;
+    case MSG_BAD_CRC:
+      return MSG_TEXT_1033;
+    case MSG_INVALID_HEADER:
+      return MSG_TEXT_1034;
+    case MSG_NO_MEMORY:
+      return MSG_TEXT_1035;
+    case MSG_DISK_FULL:
+      return MSG_TEXT_1036;
+    case MSG_READ_ERROR:
+      return MSG_TEXT_1037;
+    default:
+      return "";
+  }
+}
+
+// Without an observer the text goes to the standard error stream, one line.
+void ShowPlatformError(void* window, int errorClass, const char* text) {
+  if (window)
+    ObserverOf(window)->OnError(errorClass, text);
+  else
+    fprintf(stderr, "%s\n", text);
+}

@@ -1,0 +1,42 @@
+// The container walk: reads the archive front to back as ZIP records (local entries, central
+// directory, end record), steps over damaged stretches, decides which entries are extracted and
+// under which name, and hands each one to the data path.
+#pragma once
+#include <stdint.h>
+
+// Record signatures.
+constexpr uint32_t kLocalHeaderSignature = 0x04034b50;
+constexpr uint32_t kCentralHeaderSignature = 0x02014b50;
+constexpr uint32_t kEndRecordSignature = 0x06054b50;
+
+// Opens the job's archive and positions it at the request's offset; aborts when it cannot.
+void OpenArchive();
+// Reads and dispatches records until the end record.
+void WalkArchive();
+
+// One record each, called right after its signature was read.
+void ReadLocalEntry();
+void SkipCentralEntry();
+void ReadEndRecord();
+
+// Positions the archive at the next known signature; false when there is none.
+bool ResyncToSignature();
+
+// Reads a stored name of `length` bytes into entryName. A name that does not fit is cut and
+// marked, and the rest of it is read past.
+void ReadEntryName(uint32_t length);
+
+// Naming rules.
+bool IsSelected();
+// Turns entryName into the destination path; refuses (message 1030) a name that is too long
+// or that would leave the destination folder or address a device.
+bool MakeDestinationPath();
+// The text after the last slash or backslash; the first character is never examined.
+const char* BaseName(const char* path);
+// Copies `source` to `target`, converting the part after its last separator from the OEM
+// character set to the file system's.
+void OemNameToAnsi(const char* source, char* target, uint32_t capacity);
+
+// True when `name` is a plain file name: not empty, not made of dots and spaces only, without
+// a colon or separator, and not a device name such as CON, NUL, COM1 or LPT1 (any extension).
+bool IsPlainFileName(const char* name, uint32_t length);

@@ -1,0 +1,43 @@
+// The POSIX side of the extractor's seam: stored names in code page 437 become UTF-8, and the
+// conversion never cuts a character in half.
+#include "unzip/posix/posix_platform.h"
+
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <string>
+
+namespace {
+
+// The C library's own code page 437 table, as a peer.
+std::string IconvCp437(const std::string& text) {
+  iconv_t converter = iconv_open("UTF-8", "CP437");
+  if (converter == reinterpret_cast<iconv_t>(-1)) return "(no converter)";
+  std::string in = text, out(text.size() * 4 + 1, '\0');
+  char* from = in.data();
+  char* to = out.data();
+  size_t left = in.size(), room = out.size();
+  iconv(converter, &from, &left, &to, &room);
+  iconv_close(converter);
+  out.resize(out.size() - room);
+  return out;
+}
+
+TEST(PosixPlatform, CodePage437MatchesTheCLibrary) {
+  for (int c = 0x20; c < 0x100; ++c) {
+    std::string one(1, static_cast<char>(c));
+    char converted[8];
+    Cp437ToUtf8(one.c_str(), converted, sizeof converted);
+    EXPECT_EQ(converted, IconvCp437(one)) << std::hex << c;
+  }
+}
+
+TEST(PosixPlatform, ConversionStopsBeforeACharacterThatDoesNotFit) {
+  char converted[5];
+  Cp437ToUtf8("a\x82\xb0", converted, sizeof converted);  // a, é (2 bytes), ░ (3 bytes)
+  EXPECT_STREQ(converted, "aé");
+  Cp437ToUtf8("abcdef", converted, sizeof converted);
+  EXPECT_STREQ(converted, "abcd");
+}
+
+}  // namespace

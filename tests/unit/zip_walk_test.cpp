@@ -1,0 +1,306 @@
+// The container walk as a user of the extractor sees it: which entries of an archive land in
+// the destination folder and under which name, how damaged archives end, and which names are
+// refused because they would leave the folder or address a device.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "engine_harness.h"
+#include "resources/catalogue.h"
+
+namespace engine_test {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+class ZipWalkTest : public EngineTest {};
+
+TEST_F(ZipWalkTest, ExtractsEveryFileEntryAndPassesTheCentralDirectory) {
+  ZipEntry withExtras = Stored("docs/guide.txt", Pattern(3000));
+  withExtras.extra = std::string("\x55\x54\x05\x00\x01\x02\x03\x04\x05", 9);
+  withExtras.comment = "a file comment that the walk never reads";
+  ZipWriter writer;
+  writer.Add(Stored("readme.txt", "Kestra 8.0\r\n"));
+  writer.Add(withExtras);
+  writer.Add(Stored("bin\\KESTRA32.EX_", Pattern(70000, 3)));
+  std::string archive = writer.Finish("archive comment");
+
+  EXPECT_EQ(Extract(archive), 0);
+  EXPECT_EQ(returned_, 1);
+  EXPECT_TRUE(observer_.errors.empty());
+  EXPECT_EQ(ListFiles(Out()), (Strings{"KESTRA32.EX_", "guide.txt", "readme.txt"}));
+  EXPECT_EQ(ReadBytes(OutFile("readme.txt")), "Kestra 8.0\r\n");
+  EXPECT_EQ(ReadBytes(OutFile("guide.txt")), Pattern(3000));
+  EXPECT_EQ(ReadBytes(OutFile("KESTRA32.EX_")), Pattern(70000, 3));
+  EXPECT_EQ(Announced(), (Strings{"readme.txt", "guide.txt", "KESTRA32.EX_"}));
+}
+
+TEST_F(ZipWalkTest, AnArchiveOfOnlyAnEndRecordExtractsNothing) {
+  EXPECT_EQ(Extract(ZipWriter().Finish()), 0);
+  EXPECT_TRUE(ListFiles(Out()).empty());
+  EXPECT_TRUE(observer_.events.empty());
+  EXPECT_TRUE(observer_.errors.empty());
+}
+
+TEST_F(ZipWalkTest, FolderEntriesAreSkippedAndEmptyEntriesFollowTheRequest) {
+  ZipEntry folderWithData = Stored("docs/", "data a folder entry should not have");
+  std::string archive = MakeZip({folderWithData, Stored("tools\\", ""), Stored("empty.txt", ""),
+                                 Stored("after.txt", "after")});
+  for (bool testOnly : {false, true}) {
+    observer_.events.clear();
+    EXPECT_EQ(Extract(archive, {.testOnly = testOnly}), 0);
+    EXPECT_EQ(Announced(), (Strings{"empty.txt", "after.txt"})) << testOnly;
+  }
+  EXPECT_EQ(ListFiles(Out()), (Strings{"after.txt", "empty.txt"}));
+  EXPECT_EQ(ReadBytes(OutFile("empty.txt")), "");
+
+  fs::remove_all(Out());
+  fs::create_directory(Out());
+  observer_.events.clear();
+  EXPECT_EQ(Extract(archive, {.skipEmpty = true}), 0);
+  EXPECT_EQ(ListFiles(Out()), Strings{"after.txt"});
+  EXPECT_EQ(Announced(), Strings{"after.txt"});
+}
+
+TEST_F(ZipWalkTest, TheSelectionListComparesWholeNamesIgnoringCaseAndSlashKind) {
+  std::string archive = MakeZip({Stored("DOCS\\README.TXT", "1"), Stored("readme.txt", "2"),
+                                 Stored("docs/Other.txt", "3"), Stored("bin/a.dll", "4")});
+  struct Case {
+    Strings selection;
+    Strings extracted;
+  } cases[] = {
+      {{"docs/readme.txt"}, {"README.TXT"}},
+      {{"README.TXT"}, {"readme.txt"}},
+      {{"docs/other.TXT", "BIN/A.DLL"}, {"Other.txt", "a.dll"}},
+      {{"a.dll"}, {}},
+      {{"docs\\readme.txt"}, {}},  // the list itself uses slashes
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(Out());
+    fs::create_directory(Out());
+    EXPECT_EQ(Extract(archive, {.names = c.selection}), 0);
+    EXPECT_EQ(ListFiles(Out()), c.extracted) << c.selection[0];
+  }
+  // A test-only job applies no selection.
+  observer_.events.clear();
+  EXPECT_EQ(Extract(archive, {.testOnly = true, .names = {"readme.txt"}}), 0);
+  EXPECT_EQ(Announced().size(), 4u);
+}
+
+TEST_F(ZipWalkTest, StoredFoldersAreKeptOnlyWhenAskedAndMustExist) {
+  std::string archive = MakeZip({Stored("bin/KESTRA32.EX_", "program")});
+  EXPECT_EQ(Extract(archive), 0);
+  EXPECT_EQ(ListFiles(Out()), Strings{"KESTRA32.EX_"});
+
+  fs::remove_all(Out());
+  fs::create_directory(Out());
+  EXPECT_EQ(Extract(archive, {.keepFolders = true}), kAbortError);
+  EXPECT_EQ(observer_.errors, Strings{Format(MSG_TEXT_1030, OutFile("bin/KESTRA32.EX_"))});
+  EXPECT_TRUE(ListFiles(Out()).empty());
+
+  fs::create_directory(OutFile("bin"));
+  EXPECT_EQ(Extract(archive, {.keepFolders = true}), 0);
+  EXPECT_EQ(ListFiles(Out()), Strings{"bin/KESTRA32.EX_"});
+  EXPECT_EQ(ReadBytes(OutFile("bin/KESTRA32.EX_")), "program");
+}
+
+// Names that cannot be written as an ordinary file inside the destination folder end the job
+// with message 1030 before anything is created, whatever the folders flag says.
+TEST_F(ZipWalkTest, NamesThatLeaveTheFolderOrAddressADeviceAreRefused) {
+  fs::create_directories(OutFile("sub/deeper"));
+  struct Case {
+    std::string stored;
+    bool keepFolders;
+    bool refused;
+  } cases[] = {
+      {"../escape.txt", true, true},
+      {"sub/../../escape.txt", true, true},
+      {"sub/..", false, true},
+      {"/..", false, true},
+      {"\\..", false, true},
+      {"..", false, true},
+      {".", false, true},
+      {"...", false, true},
+      {". .", false, true},
+      {"", false, true},
+      {"/etc/passwd", true, true},
+      {"\\Windows\\win.ini", true, true},
+      {"C:\\autoexec.bat", true, true},
+      {"C:autoexec.bat", false, true},
+      {"file.txt:stream", false, true},
+      {"sub/a:b/c.txt", true, true},
+      {"CON", false, true},
+      {"con.txt", false, true},
+      {"docs/Nul", false, true},
+      {"aux .log", false, true},
+      {"PRN", false, true},
+      {"com1.dat", false, true},
+      {"COM9", false, true},
+      {"lpt1", false, true},
+      {"LPT9.txt", false, true},
+      {"sub/CON/x.txt", true, true},
+      {"sub/../x.txt", false, false},  // base name x.txt: the folders are not used
+      {"../escape.txt", false, false},
+      {"/etc/passwd", false, false},
+      {"sub/deeper/ok.txt", true, false},
+      {"./sub/ok.txt", true, false},
+      {"con1.txt", false, false},
+      {"com10", false, false},
+      {"lpt", false, false},
+      {"console.txt", false, false},
+      {"..hidden", false, false},
+      {"name.", false, false},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(Out());
+    fs::create_directories(OutFile("sub/deeper"));
+    observer_.errors.clear();
+    std::string archive = MakeZip({Stored(c.stored, "payload")});
+    int32_t result = Extract(archive, {.keepFolders = c.keepFolders});
+    EXPECT_EQ(result, c.refused ? kAbortError : 0) << c.stored;
+    if (c.refused) {
+      ASSERT_EQ(observer_.errors.size(), 1u) << c.stored;
+      EXPECT_EQ(observer_.errors[0].rfind("Can't create output file: " + Out() + "/", 0), 0u)
+          << observer_.errors[0];
+      EXPECT_TRUE(ListFiles(Out()).empty()) << c.stored;
+    } else {
+      EXPECT_EQ(ListFiles(Out()).size(), 1u) << c.stored;
+    }
+    EXPECT_FALSE(fs::exists(folder_ / "escape.txt")) << c.stored;
+  }
+}
+
+TEST_F(ZipWalkTest, NamesAndPathsLongerThanTheBuffersAreRefusedNotCut) {
+  std::string longName(300, 'n');
+  std::string archive = MakeZip({Stored("first.txt", "1"), Stored(longName, "long")});
+  EXPECT_EQ(Extract(archive), kAbortError);
+  ASSERT_EQ(observer_.errors.size(), 1u);
+  std::string shown = observer_.errors[0];
+  EXPECT_EQ(shown.rfind("Can't create output file: " + Out() + "/nnnn", 0), 0u) << shown;
+  EXPECT_EQ(shown.size(), std::string("Can't create output file: ").size() + 263);
+  EXPECT_EQ(ListFiles(Out()), Strings{"first.txt"});
+
+  // The same archive tests cleanly, and a long name that is not selected is passed over.
+  observer_.errors.clear();
+  EXPECT_EQ(Extract(archive, {.testOnly = true}), 0);
+  EXPECT_EQ(Extract(archive, {.names = {"first.txt"}}), 0);
+  EXPECT_TRUE(observer_.errors.empty());
+
+  // A name that fits, under a destination folder that leaves no room for it.
+  std::string deep = Out() + "/" + std::string(220, 'd');
+  fs::create_directory(deep);
+  EXPECT_EQ(
+      Extract(MakeZip({Stored("a-name-of-thirty-characters.txt", "x")}), {.destination = deep}),
+      kAbortError);
+  ASSERT_EQ(observer_.errors.size(), 1u);
+  EXPECT_EQ(observer_.errors[0].size(), std::string("Can't create output file: ").size() + 263);
+  EXPECT_TRUE(ListFiles(deep).empty());
+}
+
+TEST_F(ZipWalkTest, JunkBetweenRecordsIsSteppedOver) {
+  ZipWriter writer;
+  writer.AddBytes("junk before the first record");
+  writer.Add(Stored("a.txt", "alpha"));
+  writer.AddBytes(std::string("PK\x01", 3) + "PK" + std::string(100, '\0'));
+  writer.Add(Stored("b.txt", "beta"));
+  writer.AddBytes("PK\x05");
+  std::string archive = writer.Finish();
+  EXPECT_EQ(Extract(archive), 0);
+  EXPECT_TRUE(observer_.errors.empty());
+  EXPECT_EQ(ListFiles(Out()), (Strings{"a.txt", "b.txt"}));
+}
+
+TEST_F(ZipWalkTest, JunkWithNoEndRecordAfterItIsAnInvalidHeader) {
+  ZipWriter writer;
+  writer.Add(Stored("a.txt", "alpha"));
+  writer.AddBytes("this is not a ZIP record and nothing follows it");
+  EXPECT_EQ(Extract(writer.bytes()), kAbortError);
+  EXPECT_EQ(observer_.errors, Strings{MSG_TEXT_1034});
+  EXPECT_EQ(observer_.errorClasses, std::vector<int>{7004});
+  EXPECT_EQ(ListFiles(Out()), Strings{"a.txt"}) << "entries completed earlier stay";
+}
+
+// Cut short anywhere, an archive ends the job with a read error or an invalid header; no
+// entry cut short is left behind, and everything before it is complete.
+TEST_F(ZipWalkTest, AnArchiveCutShortAtAnyByteEndsWithAReadErrorOrInvalidHeader) {
+  ZipEntry described = Stored("two.txt", Pattern(40));
+  described.descriptor = Descriptor::kWithSignature;
+  ZipEntry encrypted = Stored("three.txt", Pattern(30, 2));
+  encrypted.password = "pw";
+  std::string archive = MakeZip({Stored("one.txt", Pattern(50, 1)), described, encrypted});
+  const std::string readError = Format(MSG_TEXT_1037, ArchivePath());
+  const std::map<std::string, std::string> complete = {
+      {"one.txt", Pattern(50, 1)}, {"two.txt", Pattern(40)}, {"three.txt", Pattern(30, 2)}};
+  for (size_t cut = 0; cut < archive.size(); ++cut) {
+    fs::remove_all(Out());
+    fs::create_directory(Out());
+    observer_.errors.clear();
+    EXPECT_EQ(Extract(archive.substr(0, cut), {.password = "pw"}), kAbortError) << cut;
+    ASSERT_EQ(observer_.errors.size(), 1u) << cut;
+    EXPECT_TRUE(observer_.errors[0] == readError || observer_.errors[0] == MSG_TEXT_1034)
+        << cut << ": " << observer_.errors[0];
+    for (const std::string& name : ListFiles(Out()))
+      EXPECT_EQ(ReadBytes(OutFile(name)), complete.at(name)) << cut << " " << name;
+  }
+}
+
+TEST_F(ZipWalkTest, DataDescriptorsWithAndWithoutSignatureAreSteppedOver) {
+  for (Descriptor kind : {Descriptor::kWithSignature, Descriptor::kWithoutSignature}) {
+    fs::remove_all(Out());
+    fs::create_directory(Out());
+    ZipEntry first = Stored("first.bin", Pattern(5000));
+    first.descriptor = kind;
+    ZipEntry second = Stored("second.bin", Pattern(700, 9));
+    second.descriptor = kind;
+    observer_.errors.clear();
+    EXPECT_EQ(Extract(MakeZip({first, second, Stored("third.bin", "3")})), 0);
+    EXPECT_TRUE(observer_.errors.empty());
+    EXPECT_EQ(ListFiles(Out()), (Strings{"first.bin", "second.bin", "third.bin"}));
+    EXPECT_EQ(ReadBytes(OutFile("second.bin")), Pattern(700, 9));
+  }
+}
+
+TEST_F(ZipWalkTest, APathWithoutAnyDotNamesAZipFile) {
+  std::string archive = MakeZip({Stored("a.txt", "a")});
+  fs::create_directory(folder_ / "v1.0");
+  WriteBytes(folder_ / "plain.ZIP", archive);
+  WriteBytes(folder_ / "v1.0/plain.ZIP", archive);
+  WriteBytes(folder_ / "named.ks", archive);
+
+  EXPECT_EQ(Run({.archivePath = folder_ / "plain"}), 0);
+  EXPECT_EQ(Run({.archivePath = folder_ / "named.ks"}), 0);
+  EXPECT_EQ(Run({.archivePath = folder_ / "v1.0/plain"}), kAbortError);
+  EXPECT_EQ(observer_.errors, Strings{Format(MSG_TEXT_1031, folder_ / "v1.0/plain")});
+
+  observer_.errors.clear();
+  EXPECT_EQ(Run({.archivePath = folder_ / "missing"}), kAbortError);
+  EXPECT_EQ(observer_.errors, Strings{Format(MSG_TEXT_1031, folder_ / "missing.ZIP")});
+}
+
+TEST_F(ZipWalkTest, TheArchiveMayBeginAtAnOffset) {
+  std::string prefix = "a self-extractor's program would stand here";
+  std::string archive = prefix + MakeZip({Stored("a.txt", "alpha")});
+  EXPECT_EQ(Extract(archive, {.offset = static_cast<int32_t>(prefix.size())}), 0);
+  EXPECT_EQ(ReadBytes(OutFile("a.txt")), "alpha");
+}
+
+// A size of 2 GB or more is skipped forward; it must not send the walk back into the header it
+// has just read.
+TEST_F(ZipWalkTest, AHugeSizeIsSkippedForwardToTheEndOfTheFile) {
+  for (uint32_t size : {0x80000000u, 0xFFFFFFF0u, 0xFFFFFFFFu}) {
+    ZipEntry huge = Stored("huge.bin", "x");
+    huge.claimedCompressedSize = size;
+    observer_.errors.clear();
+    EXPECT_EQ(Extract(MakeZip({huge}), {.names = {"other"}}), kAbortError);
+    EXPECT_EQ(observer_.errors, Strings{Format(MSG_TEXT_1037, ArchivePath())});
+  }
+}
+
+TEST_F(ZipWalkTest, StoredNamesAreReadInCodePage437) {
+  EXPECT_EQ(Extract(MakeZip({Stored("caf\x82 \x9c\xe1.txt", "menu")})), 0);
+  EXPECT_EQ(ListFiles(Out()), Strings{"café £ß.txt"});
+  EXPECT_EQ(Announced(), Strings{"café £ß.txt"});
+}
+
+}  // namespace
+}  // namespace engine_test

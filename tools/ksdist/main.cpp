@@ -1,0 +1,37 @@
+// ksdist: the Kestra distribution tool. Dispatches to its commands.
+#include <cstdio>
+#include <cstring>
+
+#include "unpack.h"
+
+namespace {
+
+const char kHelp[] =
+    "usage: ksdist COMMAND [ARGUMENTS]\n"
+    "\n"
+    "The Kestra distribution tool.\n"
+    "\n"
+    "Commands:\n"
+    "  unpack   extract or test a ZIP archive with SETUP.EXE's own extraction engine\n"
+    "\n"
+    "Run 'ksdist COMMAND --help' for the arguments of a command.\n"
+    "\n"
+    "Exit status: 0 done, 2 an error ended the command (its text on stderr),\n"
+    "99 cancelled (Ctrl-C), 64 usage error.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fputs(kHelp, stderr);
+    return kExitUsage;
+  }
+  if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
+      !std::strcmp(argv[1], "help")) {
+    std::fputs(kHelp, stdout);
+    return kExitDone;
+  }
+  if (!std::strcmp(argv[1], "unpack")) return RunUnpack(argc - 2, argv + 2);
+  std::fprintf(stderr, "ksdist: unknown command '%s'\n\n%s", argv[1], kHelp);
+  return kExitUsage;
+}
