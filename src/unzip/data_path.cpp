@@ -92,6 +92,16 @@ uint8_t* SlideWindow() {
   return extractionJob.slideWindow;
 }
 
+uint32_t PeekInput(const uint8_t** cursor) {
+  *cursor = extractionJob.inputCursor;
+  return extractionJob.inputCount;
+}
+
+void TakeInput(uint32_t count) {
+  extractionJob.inputCursor += count;
+  extractionJob.inputCount -= count;
+}
+
 void FlushOutput() {
   ExtractionJob& job = extractionJob;
   UpdateCrc(job.outputBuffer, job.outputCount);

@@ -11,23 +11,39 @@ void InitKeys(const char* password) {
   for (const char* p = password; *p; ++p) UpdateKeys(static_cast<uint8_t>(*p));
 }
 
-void UpdateKeys(uint8_t plain) {
-  DecryptionKeys& k = decryptionKeys;
+namespace {
+
+// The key schedule and the keystream on a given key set, so that DecryptBuffer can run them on
+// a copy in locals: through the global, every byte stored to the buffer (which may alias
+// anything) would force the keys back to memory.
+inline void StepKeys(DecryptionKeys& k, uint8_t plain) {
   k.key0 = Crc32Step(k.key0, plain);
   k.key1 = (k.key1 + (k.key0 & 0xFF)) * 134775813u + 1;
   k.key2 = Crc32Step(k.key2, static_cast<uint8_t>(k.key1 >> 24));
 }
 
-uint8_t DecryptByte() {
-  uint32_t t = decryptionKeys.key2 | 2;
+inline uint8_t KeystreamByte(const DecryptionKeys& k) {
+  uint32_t t = k.key2 | 2;
   return static_cast<uint8_t>(((t * (t ^ 1)) & 0xFFFF) >> 8);
 }
 
+}  // namespace
+
+void UpdateKeys(uint8_t plain) {
+  StepKeys(decryptionKeys, plain);
+}
+
+uint8_t DecryptByte() {
+  return KeystreamByte(decryptionKeys);
+}
+
 void DecryptBuffer(uint8_t* bytes, uint32_t count) {
+  DecryptionKeys keys = decryptionKeys;
   for (uint32_t i = 0; i < count; ++i) {
-    bytes[i] ^= DecryptByte();
-    UpdateKeys(bytes[i]);
+    bytes[i] ^= KeystreamByte(keys);
+    StepKeys(keys, bytes[i]);
   }
+  decryptionKeys = keys;
 }
 
 // The header's last plain byte repeats the high byte of the CRC, or of the time when the CRC
