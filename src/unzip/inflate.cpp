@@ -234,32 +234,24 @@ void Copy8(uint8_t* to, const uint8_t* from) {
   memcpy(to, from, 8);
 }
 
-void Copy4(uint8_t* to, const uint8_t* from) {
-  memcpy(to, from, 4);
-}
-
 // Copies a match whose source lies `distance` bytes behind within the window (no wrap, no
-// flush). With a distance of at least eight, eight bytes at a time: a chunk then never reads
-// what it writes. The last chunk is laid so that it ends exactly at the match's end, because
-// the bytes past it are still the window's older content, which a later distance may reach.
+// flush). With a distance of at least eight, sixteen bytes at a time, in two chunks of eight
+// that never read what they write. The bytes past the match's end are still the window's
+// older content, which a later distance may reach: the sixteen after it are kept aside first
+// and put back afterwards, over whatever the last chunks wrote past the end. The window needs
+// room for them, which the fast loop leaves.
 void CopyNear(uint8_t* to, unsigned distance, unsigned length) {
   const uint8_t* from = to - distance;
   if (distance >= 8) {
-    if (length >= 8) {
-      unsigned done = 0;
-      do {
-        Copy8(to + done, from + done);
-        done += 8;
-      } while (done + 8 <= length);
-      if (done < length) Copy8(to + length - 8, from + length - 8);
-    } else if (length >= 4) {
-      Copy4(to, from);
-      Copy4(to + length - 4, from + length - 4);
-    } else {
-      to[0] = from[0];
-      to[1] = from[1];
-      to[2] = from[2];
-    }
+    uint8_t kept[16];
+    memcpy(kept, to + length, sizeof kept);
+    unsigned done = 0;
+    do {
+      Copy8(to + done, from + done);
+      Copy8(to + done + 8, from + done + 8);
+      done += 16;
+    } while (done < length);
+    memcpy(to + length, kept, sizeof kept);
   } else if (distance == 1) {
     memset(to, from[0], length);
   } else {
@@ -300,64 +292,170 @@ struct FastBits {
   }
 };
 
-// Room the loop needs at the top of each round: two refills' worth of input, and window space
-// for a literal and a longest match.
-constexpr long kStretchInput = 16;
-constexpr unsigned kStretchWindowEnd = kWindowSize - kMaxMatch - 1;
+// The fast loop's view of a code: what the block's decode table says about every pattern of
+// the next kFast...Bits stream bits, in one 4-byte slot and one look-up. `op` is the decode
+// table's (16 literal, 15 end of block, 0..13 a base with that many extra bits); any other
+// value, for codes longer than the view or invalid ones, sends the loop to the decode table
+// itself. `bits` is the code's whole length.
+struct FastSlot {
+  uint8_t op;
+  uint8_t bits;
+  uint16_t value;
+};
 
-// The hot loop over one stretch of the input block. One round decodes a literal/length symbol
-// and, for a length, its distance and match, or two literals when they come in a row (common
-// in text and code); 56 bits cover either: a match takes at most 15 + 5 + 15 + 13 bits.
+constexpr uint8_t kOpSlow = 64;
+constexpr unsigned kFastLiteralBits = 11;
+constexpr unsigned kFastDistanceBits = 8;
+
+struct FastTables {
+  FastSlot literal[1u << kFastLiteralBits];
+  FastSlot distance[1u << kFastDistanceBits];
+};
+
+FastTables fastTables;
+
+bool IsLeaf(const CodeEntry& slot) {
+  return slot.op <= kOpLiteral;
+}
+
+// Fills `fast` (2^fastBits slots) from a decode table of first-level width `lookupBits` (none:
+// every slot is slow). Slot i is what the decode table finds for the bit pattern i, as far as
+// i's bits reach.
+void BuildFastTable(const CodeEntry* table, unsigned lookupBits, FastSlot* fast,
+                    unsigned fastBits) {
+  const unsigned size = 1u << fastBits;
+  const FastSlot slow{kOpSlow, 0, 0};
+  if (table == nullptr || lookupBits > fastBits) {
+    for (unsigned i = 0; i < size; i++) fast[i] = slow;
+    return;
+  }
+  const unsigned firstSize = 1u << lookupBits;
+  for (unsigned first = 0; first < firstSize; first++) {
+    const CodeEntry& slot = table[first];
+    unsigned subBits = slot.op > kOpLiteral ? slot.op - kOpLiteral : 0;
+    if (IsLeaf(slot) || slot.op == kOpInvalid || lookupBits + subBits > fastBits) {
+      FastSlot entry = IsLeaf(slot) ? FastSlot{slot.op, slot.bits, slot.value} : slow;
+      for (unsigned i = first; i < size; i += firstSize) fast[i] = entry;
+      continue;
+    }
+    for (unsigned sub = 0; sub < (1u << subBits); sub++) {
+      const CodeEntry& leaf = slot.link[sub];
+      FastSlot entry =
+          IsLeaf(leaf) ? FastSlot{leaf.op, uint8_t(slot.bits + leaf.bits), leaf.value} : slow;
+      for (unsigned i = first | sub << lookupBits; i < size; i += firstSize << subBits) {
+        fast[i] = entry;
+      }
+    }
+  }
+}
+
+// The block's codes as the fast loop uses them.
+struct BlockCodes {
+  const CodeEntry* literalTable;
+  const CodeEntry* distanceTable;
+  uint32_t literalMask;
+  uint32_t distanceMask;
+};
+
+// Room the loop needs at the top of each round: two refills' worth of input, and window space
+// for two literals, a longest match and the sixteen bytes a copy may write past its end.
+constexpr long kStretchInput = 16;
+
+// How far ahead of the bit buffer's input the block is kept readable (at least the sixteen bytes
+// two refills read). An encrypted block is decrypted a byte or two per round, as the loop takes
+// them, well before the loop reads them: the decryption is one long chain of dependent steps and
+// the decoding another, and the processor works on both at once only when they are close
+// together in the instruction stream. A few dozen bytes at a time were markedly slower.
+constexpr long kRevealAhead = 32;
+constexpr unsigned kStretchWindowEnd = kWindowSize + 8 - kMaxMatch - 2 - 16;
+
+// A length or distance from its slot: the base plus the extra bits after the code.
+unsigned TakeBase(FastBits& bits, FastSlot slot) {
+  unsigned value = slot.value + (uint32_t(bits.buffer >> slot.bits) & LowBitMasks[slot.op]);
+  bits.Drop(slot.bits + slot.op);
+  return value;
+}
+
+// The same from a decode table's leaf, whose code has already been dropped.
+unsigned TakeBase(FastBits& bits, const CodeEntry* slot) {
+  unsigned value = slot->value + bits.Peek(LowBitMasks[slot->op]);
+  bits.Drop(slot->op);
+  return value;
+}
+
+// The hot loop over one stretch of the input block. One round decodes up to three literals
+// and then, unless the third was a literal too, a length with its distance and match (or the
+// end of the block). After a literal the buffer is topped up again before a length: a match
+// takes at most 15 + 5 + 15 + 13 bits of the 56 a refill leaves, three literals at most 33.
 // `cursor` advances over the bytes taken.
-int DecodeStretch(Decoder& d, const uint8_t*& cursor, const uint8_t* end,
-                  const CodeEntry* literalTable, const CodeEntry* distanceTable,
-                  unsigned literalBits, unsigned distanceBits) {
-  FastBits bits{d.buffer, d.count, cursor};
+int DecodeStretch(Decoder& d, const InputSpan& span, const uint8_t*& cursor,
+                  const BlockCodes& codes) {
+  FastBits bits{d.buffer, d.count, span.cursor};
+  const uint8_t* readable = span.readable;
+  const uint8_t* const end = span.end;
   unsigned pos = d.pos;
   uint8_t* const window = d.window;
-  const uint32_t literalMask = LowBitMasks[literalBits];
-  const uint32_t distanceMask = LowBitMasks[distanceBits];
+  const FastSlot* const literals = fastTables.literal;
+  const FastSlot* const distances = fastTables.distance;
+  constexpr uint32_t kLiteralMask = (1u << kFastLiteralBits) - 1;
+  constexpr uint32_t kDistanceMask = (1u << kFastDistanceBits) - 1;
   int result = kMoreSymbols;
   do {
+    if (readable - bits.in < kRevealAhead && readable != end) {
+      readable = RevealInput(bits.in + kRevealAhead);
+    }
     bits.Refill();
-    const CodeEntry* slot = &literalTable[bits.Peek(literalMask)];
-    if (slot->op == kOpLiteral) {
-      bits.Drop(slot->bits);
-      window[pos++] = uint8_t(slot->value);
-      slot = &literalTable[bits.Peek(literalMask)];
-      if (slot->op == kOpLiteral) {
-        bits.Drop(slot->bits);
-        window[pos++] = uint8_t(slot->value);
-        continue;
+    FastSlot slot = literals[bits.Peek(kLiteralMask)];
+    if (slot.op == kOpLiteral) {
+      bits.Drop(slot.bits);
+      window[pos++] = uint8_t(slot.value);
+      slot = literals[bits.Peek(kLiteralMask)];
+      if (slot.op == kOpLiteral) {
+        bits.Drop(slot.bits);
+        window[pos++] = uint8_t(slot.value);
+        slot = literals[bits.Peek(kLiteralMask)];
+        if (slot.op == kOpLiteral) {
+          bits.Drop(slot.bits);
+          window[pos++] = uint8_t(slot.value);
+          continue;
+        }
       }
       bits.Refill();
     }
-    slot = bits.Decode(slot);
-    if (slot == nullptr) {
-      result = kInflateBadData;
-      break;
+    unsigned length;
+    if (slot.op < kOpEndOfBlock) {
+      length = TakeBase(bits, slot);
+    } else {
+      const CodeEntry* leaf = bits.Decode(&codes.literalTable[bits.Peek(codes.literalMask)]);
+      if (leaf == nullptr) {
+        result = kInflateBadData;
+        break;
+      }
+      if (leaf->op == kOpLiteral) {
+        window[pos++] = uint8_t(leaf->value);
+        continue;
+      }
+      if (leaf->op == kOpEndOfBlock) {
+        result = kInflateOk;
+        break;
+      }
+      length = TakeBase(bits, leaf);
     }
-    if (slot->op == kOpLiteral) {
-      window[pos++] = uint8_t(slot->value);
-      continue;
+    unsigned distance;
+    slot = distances[bits.Peek(kDistanceMask)];
+    if (slot.op < kOpEndOfBlock) {
+      distance = TakeBase(bits, slot);
+    } else {
+      const CodeEntry* leaf =
+          codes.distanceTable == nullptr
+              ? nullptr
+              : bits.Decode(&codes.distanceTable[bits.Peek(codes.distanceMask)]);
+      if (leaf == nullptr) {
+        result = kInflateBadData;
+        break;
+      }
+      distance = TakeBase(bits, leaf);
     }
-    if (slot->op == kOpEndOfBlock) {
-      result = kInflateOk;
-      break;
-    }
-    unsigned length = slot->value + bits.Peek(LowBitMasks[slot->op]);
-    bits.Drop(slot->op);
-    if (distanceTable == nullptr) {
-      result = kInflateBadData;
-      break;
-    }
-    slot = bits.Decode(&distanceTable[bits.Peek(distanceMask)]);
-    if (slot == nullptr) {
-      result = kInflateBadData;
-      break;
-    }
-    unsigned distance = slot->value + bits.Peek(LowBitMasks[slot->op]);
-    bits.Drop(slot->op);
     if (distance <= pos) {
       CopyNear(window + pos, distance, length);
       pos += length;
@@ -386,15 +484,22 @@ void TakeFrom(const uint8_t* start, const uint8_t* cursor) {
 
 int DecodeSymbolsFast(Decoder& d, const CodeEntry* literalTable, const CodeEntry* distanceTable,
                       unsigned literalBits, unsigned distanceBits) {
+  bool viewsBuilt = false;
+  const BlockCodes codes{literalTable, distanceTable, LowBitMasks[literalBits],
+                         LowBitMasks[distanceBits]};
   for (;;) {
-    const uint8_t* start;
-    uint32_t available = PeekInput(&start);
+    InputSpan span = PeekInput();
     int result;
-    if (literalTable != nullptr && available >= kStretchInput && d.pos < kStretchWindowEnd) {
-      const uint8_t* cursor = start;
-      result = DecodeStretch(d, cursor, start + available, literalTable, distanceTable, literalBits,
-                             distanceBits);
-      TakeFrom(start, cursor);
+    if (literalTable != nullptr && span.end - span.cursor >= kStretchInput &&
+        d.pos < kStretchWindowEnd) {
+      if (!viewsBuilt) {
+        BuildFastTable(literalTable, literalBits, fastTables.literal, kFastLiteralBits);
+        BuildFastTable(distanceTable, distanceBits, fastTables.distance, kFastDistanceBits);
+        viewsBuilt = true;
+      }
+      const uint8_t* cursor;
+      result = DecodeStretch(d, span, cursor, codes);
+      TakeFrom(span.cursor, cursor);
     } else {
       result = DecodeOneSymbol(d, literalTable, distanceTable, literalBits, distanceBits);
     }
@@ -407,9 +512,8 @@ int DecodeSymbolsFast(Decoder& d, const CodeEntry* literalTable, const CodeEntry
 // window's end or the block's last byte, whichever comes first.
 bool CopyStoredFast(Decoder& d, unsigned length) {
   while (length > 0) {
-    const uint8_t* start;
-    uint32_t available = d.count == 0 ? PeekInput(&start) : 0;
-    if (available == 0) {
+    InputSpan span = PeekInput();
+    if (d.count > 0 || span.cursor == span.end) {
       if (!Need(d, 8)) return false;
       PutByte(d, uint8_t(d.buffer));
       Drop(d, 8);
@@ -418,9 +522,10 @@ bool CopyStoredFast(Decoder& d, unsigned length) {
     }
     unsigned run = kWindowSize - d.pos;
     if (run > length) run = length;
-    if (run > available) run = available;
-    memcpy(d.window + d.pos, start, run);
-    TakeFrom(start, start + run);
+    if (run > span.end - span.cursor) run = unsigned(span.end - span.cursor);
+    RevealInput(span.cursor + run);
+    memcpy(d.window + d.pos, span.cursor, run);
+    TakeFrom(span.cursor, span.cursor + run);
     d.pos += run;
     length -= run;
     if (d.pos == kWindowSize) {

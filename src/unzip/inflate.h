@@ -28,11 +28,21 @@ void FlushWindow(uint32_t count);
 // The job's history window: 32,776 bytes, of which the first 32,768 are the window proper.
 uint8_t* SlideWindow();
 
-// The unread rest of the current input block, for the decoder's fast path: points *cursor at
-// its first byte and returns how many are left (0 when the block is used up; the next NextByte
-// then reads the next block). TakeInput(count) marks that many of them as delivered, exactly
-// as `count` calls of NextByte would have, so the block is refilled at the same moment.
-uint32_t PeekInput(const uint8_t** cursor);
+// The unread rest of the current input block, for the decoder's fast path, which takes input
+// straight from it instead of through NextByte. `cursor` is its first byte and `end` the
+// block's end (equal when the block is used up; the next NextByte then reads the next block).
+// Only the bytes before `readable` may be looked at yet: in an encrypted entry the block is
+// decrypted as the decoder gets to it, so that the decryption runs alongside the decoding.
+struct InputSpan {
+  const uint8_t* cursor;
+  const uint8_t* readable;
+  const uint8_t* end;
+};
+InputSpan PeekInput();
+// Makes the block readable up to `upTo` (at most its end) and returns the new `readable`.
+const uint8_t* RevealInput(const uint8_t* upTo);
+// Marks `count` bytes from the cursor on as delivered, exactly as `count` calls of NextByte
+// would have, so the block is refilled at the same moment.
 void TakeInput(uint32_t count);
 
 // The decoder's internals, named so that tests can reach the table builder and the two

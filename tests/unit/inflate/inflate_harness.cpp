@@ -17,6 +17,10 @@ struct Harness {
   size_t readPos = 0;
   std::vector<uint8_t> block;  // exactly the block's bytes, so a read past it is caught
   size_t cursor = 0;
+  // Bytes from here on are kept complemented until the decoder reveals them, as an encrypted
+  // block is kept encrypted: a look at one too early decodes something else.
+  size_t readable = 0;
+  bool scramble = false;
   InflateRun* run = nullptr;
 };
 
@@ -34,6 +38,7 @@ InflateRun RunInflate(const std::vector<uint8_t>& stream, const InflateOptions& 
   harness = Harness{};
   harness.stream = &stream;
   harness.blockSize = options.blockSize;
+  harness.scramble = options.scramble;
   harness.run = &run;
   if (options.clearWindow) memset(window, 0, sizeof window);
   bool savedFast = inflateFastPath;
@@ -80,20 +85,35 @@ int NextByte(uint16_t* target) {
     harness.block.shrink_to_fit();
     harness.readPos += n;
     harness.cursor = 0;
+    harness.readable = n;
+    if (harness.scramble) {
+      for (uint8_t& byte : harness.block) byte = uint8_t(~byte);
+      harness.readable = 0;
+    }
     harness.run->events.push_back("r" + std::to_string(n));
   }
+  if (harness.cursor == harness.readable) RevealInput(harness.block.data() + harness.cursor + 1);
   *target = harness.block[harness.cursor++];
   harness.run->bytesTaken++;
   return 8;
 }
 
-uint32_t PeekInput(const uint8_t** cursor) {
-  *cursor = harness.block.data() + harness.cursor;
-  return static_cast<uint32_t>(harness.block.size() - harness.cursor);
+InputSpan PeekInput() {
+  const uint8_t* start = harness.block.data();
+  return {start + harness.cursor, start + harness.readable, start + harness.block.size()};
+}
+
+const uint8_t* RevealInput(const uint8_t* upTo) {
+  uint8_t* start = harness.block.data();
+  size_t wanted = std::min(size_t(upTo - start), harness.block.size());
+  for (; harness.readable < wanted; harness.readable++) {
+    start[harness.readable] = uint8_t(~start[harness.readable]);
+  }
+  return start + harness.readable;
 }
 
 void TakeInput(uint32_t count) {
-  if (count > harness.block.size() - harness.cursor) throw std::logic_error("TakeInput past block");
+  if (count > harness.readable - harness.cursor) throw std::logic_error("TakeInput past readable");
   harness.cursor += count;
   harness.run->bytesTaken += count;
 }

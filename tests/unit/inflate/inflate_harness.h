@@ -23,6 +23,7 @@ struct InflateOptions {
   bool fast = true;
   size_t blockSize = kInputBlock;
   bool clearWindow = true;  // start from a zero-filled window, as a new job does
+  bool scramble = false;    // keep each block unreadable until the decoder reveals it
 };
 
 // Runs InflateStream over `stream` as one entry's data.
