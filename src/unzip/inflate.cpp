@@ -521,8 +521,9 @@ bool CopyStoredFast(Decoder& d, unsigned length) {
       continue;
     }
     unsigned run = kWindowSize - d.pos;
+    unsigned available = unsigned(span.end - span.cursor);
     if (run > length) run = length;
-    if (run > span.end - span.cursor) run = unsigned(span.end - span.cursor);
+    if (run > available) run = available;
     RevealInput(span.cursor + run);
     memcpy(d.window + d.pos, span.cursor, run);
     TakeFrom(span.cursor, span.cursor + run);

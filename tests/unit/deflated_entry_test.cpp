@@ -1,6 +1,7 @@
-// Deflated entries through the whole job: plain and encrypted, into files and test-only, with
-// the fast paths (the decoder's loop, the CRC by eight bytes, decryption in locals) checked
-// against the straightforward ones, and damaged entries that must still end their job.
+// Deflated and stored entries through the whole job: plain and encrypted, into files and
+// test-only, with the fast paths (the decoder's loop, the stored copy, decryption as the decoder
+// reaches the bytes, the CRC in lanes) checked against the straightforward ones, and damaged
+// entries that must still end their job.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -11,6 +12,7 @@
 #include "unit/engine_harness.h"
 #include "unzip/builtin_password.h"
 #include "unzip/crc32.h"
+#include "unzip/data_path.h"
 #include "unzip/decrypt.h"
 #include "unzip/inflate.h"
 
@@ -35,12 +37,15 @@ ZipEntry Entry(const std::string& name, const std::string& data, uint16_t method
 constexpr size_t kSizes[] = {0,     1,     10239, 10240, 10241, 28671, 28672,
                              28673, 32767, 32768, 32769, 65536, 150000};
 
-// Restores the decoder's path choice at the end of a test.
+// Chooses the decoder's and the data path's fast or straightforward paths for a scope.
 struct FastPathScope {
-  explicit FastPathScope(bool fast) : saved(inflateFastPath) { inflateFastPath = fast; }
-  ~FastPathScope() { inflateFastPath = saved; }
-  bool saved;
+  explicit FastPathScope(bool fast) { inflateFastPath = dataPathFastPath = fast; }
+  ~FastPathScope() { inflateFastPath = dataPathFastPath = true; }
 };
+
+bool SameKeys(const DecryptionKeys& a, const DecryptionKeys& b) {
+  return a.key0 == b.key0 && a.key1 == b.key1 && a.key2 == b.key2;
+}
 
 class DeflatedEntryTest : public EngineTest {
  protected:
@@ -59,25 +64,65 @@ class DeflatedEntryTest : public EngineTest {
 };
 
 TEST_F(DeflatedEntryTest, EntriesComeOutByteIdenticalWithBothPaths) {
-  for (bool encrypted : {false, true}) {
-    std::vector<ZipEntry> entries = Corpus(8, encrypted);
-    std::string archive = MakeZip(entries);
-    std::vector<std::string> firstEvents;
-    for (bool fast : {false, true}) {
-      SCOPED_TRACE(testing::Message() << "encrypted " << encrypted << " fast " << fast);
-      FastPathScope scope(fast);
-      observer_.events.clear();
-      ASSERT_EQ(Extract(archive, {.reportCrc = true}), 0) << observer_.errors[0];
-      EXPECT_TRUE(observer_.errors.empty());
-      for (const ZipEntry& entry : entries) {
-        ASSERT_EQ(ReadBytes(OutFile(entry.name)), entry.data) << entry.name;
+  for (uint16_t method : {8, 0}) {
+    for (bool encrypted : {false, true}) {
+      std::vector<ZipEntry> entries = Corpus(method, encrypted);
+      std::string archive = MakeZip(entries);
+      std::vector<std::string> firstEvents;
+      DecryptionKeys firstKeys{};
+      for (bool fast : {false, true}) {
+        SCOPED_TRACE(testing::Message()
+                     << "method " << method << " encrypted " << encrypted << " fast " << fast);
+        FastPathScope scope(fast);
+        observer_.events.clear();
+        decryptionKeys = {};
+        ASSERT_EQ(Extract(archive, {.reportCrc = true}), 0) << observer_.errors[0];
+        EXPECT_TRUE(observer_.errors.empty());
+        for (const ZipEntry& entry : entries) {
+          ASSERT_EQ(ReadBytes(OutFile(entry.name)), entry.data) << entry.name;
+        }
+        // The same progress messages at the same points, whichever paths run, and the keys
+        // left as the last entry's whole data left them.
+        if (!fast) firstEvents = observer_.events;
+        if (!fast) firstKeys = decryptionKeys;
+        EXPECT_EQ(observer_.events, firstEvents);
+        EXPECT_TRUE(SameKeys(decryptionKeys, firstKeys));
+        fs::remove_all(Out());
+        fs::create_directory(Out());
       }
-      // The same progress messages at the same points, whichever path decodes.
-      if (!fast) firstEvents = observer_.events;
-      EXPECT_EQ(observer_.events, firstEvents);
-      fs::remove_all(Out());
-      fs::create_directory(Out());
     }
+  }
+}
+
+// Bytes after the end of an encrypted entry's Deflate stream, within its data: the decoder never
+// reaches them, yet the keys end as if they had been decrypted with the block, and the next
+// entry is found by the walk's resync the same way on both paths.
+TEST_F(DeflatedEntryTest, EncryptedBytesBeyondTheStreamEndTheSameWay) {
+  std::string data = Sample(Kind::kText, 40000, 21);
+  ZipEntry padded = Entry("padded.txt", data, 8, true);
+  uint32_t trailing = 3000;
+  padded.claimedCompressedSize = 12 + uint32_t(RawDeflate(data).size()) + trailing;
+  auto archive = [&](bool withNext) {
+    ZipWriter writer;
+    writer.Add(padded);
+    writer.AddBytes(std::string(trailing, '\x5a'));
+    if (withNext) writer.Add(Entry("next.bin", Sample(Kind::kBinary, 9000, 22), 8, true));
+    return writer.Finish();
+  };
+  std::vector<std::string> firstEvents;
+  DecryptionKeys firstKeys{};
+  for (bool fast : {false, true}) {
+    SCOPED_TRACE(testing::Message() << "fast " << fast);
+    FastPathScope scope(fast);
+    observer_.events.clear();
+    ASSERT_EQ(Extract(archive(true), {.testOnly = true, .reportCrc = true}), 0);
+    if (!fast) firstEvents = observer_.events;
+    EXPECT_EQ(observer_.events, firstEvents);
+    EXPECT_EQ(Announced(), (std::vector<std::string>{"padded.txt", "next.bin"}));
+    // The next entry starts the keys afresh: the padded one alone shows where they end.
+    ASSERT_EQ(Extract(archive(false), {.testOnly = true, .reportCrc = true}), 0);
+    if (!fast) firstKeys = decryptionKeys;
+    EXPECT_TRUE(SameKeys(decryptionKeys, firstKeys));
   }
 }
 
@@ -128,22 +173,29 @@ TEST_F(DeflatedEntryTest, EveryTruncatedArchiveEndsItsJob) {
   }
 }
 
-// The CRC by eight bytes against one table step per byte, over every length and alignment.
-TEST(Crc32Test, ByEightAgreesWithBytewise) {
+// The CRC in lanes against one table step per byte, over every length up to several rounds of
+// the lanes, at every alignment, and over whole blocks.
+TEST(Crc32Test, LanesAgreeWithBytewise) {
   std::vector<uint8_t> data = sample_data::Make(Kind::kRandom, 70000, 11);
   EXPECT_EQ(~Crc32Update(0xFFFFFFFF, reinterpret_cast<const uint8_t*>("123456789"), 9),
             0xCBF43926u);
-  for (size_t start = 0; start < 16; start++) {
-    for (size_t length = 0; length < 80; length++) {
-      ASSERT_EQ(Crc32Update(0xFFFFFFFF, data.data() + start, uint32_t(length)),
-                Crc32UpdateBytewise(0xFFFFFFFF, data.data() + start, uint32_t(length)));
+  for (size_t start = 0; start < 9; start++) {
+    for (size_t length = 0; length < 300; length++) {
+      ASSERT_EQ(Crc32Update(0x12345678, data.data() + start, uint32_t(length)),
+                Crc32UpdateBytewise(0x12345678, data.data() + start, uint32_t(length)))
+          << start << " " << length;
     }
+  }
+  for (uint32_t length : {28671u, 28672u, 28673u, 65536u}) {
+    ASSERT_EQ(Crc32Update(0xFFFFFFFF, data.data() + 3, length),
+              Crc32UpdateBytewise(0xFFFFFFFF, data.data() + 3, length));
   }
   EXPECT_EQ(~Crc32Update(0xFFFFFFFF, data.data(), uint32_t(data.size())),
             uint32_t(crc32(0, data.data(), uInt(data.size()))));
 }
 
-// Decrypting a buffer at once against DecryptByte and UpdateKeys byte by byte.
+// Decrypting a buffer at once, or in pieces of any size one after the other (as a block is
+// decrypted while the decoder reaches it), against DecryptByte and UpdateKeys byte by byte.
 TEST(DecryptBufferTest, AgreesWithByteByByte) {
   std::vector<uint8_t> data = sample_data::Make(Kind::kRandom, 5000, 12);
   std::vector<uint8_t> oneByOne = data;
@@ -153,11 +205,15 @@ TEST(DecryptBufferTest, AgreesWithByteByByte) {
     UpdateKeys(byte);
   }
   DecryptionKeys after = decryptionKeys;
-  InitKeys(kBuiltInPassword);
-  DecryptBuffer(data.data(), uint32_t(data.size()));
-  EXPECT_TRUE(data == oneByOne);
-  EXPECT_EQ(decryptionKeys.key2, after.key2);
-  EXPECT_EQ(decryptionKeys.key0, after.key0);
+  for (size_t piece : {size_t(5000), size_t(1), size_t(2), size_t(7), size_t(64), size_t(999)}) {
+    std::vector<uint8_t> copy = data;
+    InitKeys(kBuiltInPassword);
+    for (size_t at = 0; at < copy.size(); at += piece) {
+      DecryptBuffer(copy.data() + at, uint32_t(std::min(piece, copy.size() - at)));
+    }
+    EXPECT_TRUE(copy == oneByOne) << piece;
+    EXPECT_TRUE(SameKeys(decryptionKeys, after)) << piece;
+  }
 }
 
 }  // namespace

@@ -401,6 +401,33 @@ TEST(BitstreamTest, DistanceBeforeTheFirstByteCopiesTheWindowsEarlierContent) {
   EXPECT_TRUE(run.output == expected);
 }
 
+// The fast loop copies short matches in whole chunks of sixteen and puts back the window's
+// older content that the chunks overran. A match with a distance of nearly the whole window,
+// right after a short one, reads exactly those bytes.
+TEST(BitstreamTest, ALongDistanceReadsWhatAShortCopyRanPast) {
+  for (int i = 0; i < 32768; i++) HarnessWindow()[i] = uint8_t(i % 251);
+  BitWriter bits;
+  bits.Put(1, 1);                                           // BFINAL
+  bits.Put(1, 2);                                           // BTYPE 01: fixed codes
+  for (int i = 0; i < 16; i++) bits.FixedLiteral('a' + i);  // 16 literals
+  bits.FixedLiteral(257);                                   // length 3
+  bits.FixedDistance(6);                                    // distance 9 + 2 extra bits
+  bits.Put(0, 2);                                           //   = 9: output 19 bytes long now
+  bits.FixedLiteral(264);                                   // length 10
+  bits.FixedDistance(29);                                   // distance 24577 + 13 extra bits
+  bits.Put(8188, 13);                                       //   = 32765: from window position 22
+  for (int i = 0; i < 40; i++) bits.FixedLiteral('z');      // enough input for the fast loop
+  bits.FixedLiteral(256);                                   // end of block
+  InflateRun run = Decode(bits.Finish(), false);
+  ASSERT_EQ(run.result, kInflateOk);
+  std::vector<uint8_t> expected;
+  for (int i = 0; i < 16; i++) expected.push_back(uint8_t('a' + i));
+  for (int i = 0; i < 3; i++) expected.push_back(expected[expected.size() - 9]);
+  for (int i = 22; i < 32; i++) expected.push_back(uint8_t(i % 251));
+  expected.insert(expected.end(), 40, 'z');
+  EXPECT_TRUE(run.output == expected);
+}
+
 // Distance codes up to 15 bits need tables three levels deep under a six-bit first level.
 // Every distance symbol 0..15 is used once, with lengths 1, 2, ..., 14, 15, 15.
 TEST(BitstreamTest, LongDistanceCodesDecodeThroughSubTables) {
