@@ -8,7 +8,10 @@ foreach(kind win32 e2e)
     get_filename_component(name ${source} NAME_WE)
     add_test(NAME ${kind}.${name}
              COMMAND ${KS_WINE_RUN} ${KS_WINE_TREE}/tests/${kind}/${name}.exe)
+    # A crashed program ends with exit code 0 once winedbg has printed its report: the report
+    # itself marks the failure.
     set_tests_properties(${kind}.${name} PROPERTIES
+      FAIL_REGULAR_EXPRESSION "wine: Unhandled"
       RESOURCE_LOCK wine
       TIMEOUT 600
       ENVIRONMENT "KS_BUILD=${CMAKE_BINARY_DIR};KS_WINE_ARCH=${KS_WINE_ARCH};KS_WIN_TREE=${KS_WINE_TREE};KS_PRODUCT_TREE=${KS_PRODUCT_TREE}")

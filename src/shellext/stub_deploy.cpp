@@ -1,6 +1,171 @@
 #include "shellext/stub_deploy.h"
 
-// The stub library is not deployed yet: the installation simply goes on.
+#include "common/files.h"
+#include "common/setup_state.h"
+#include "resources/catalogue.h"
+#include "shellext/file_version.h"
+#include "shellext/registry_cleanup.h"
+#include "ui/messages.h"
+
+const uint8_t* stubImage;
+DWORD stubImageSize;
+
+namespace {
+
+constexpr char kStubName[] = "KSSHLSTB.DLL";
+constexpr char kWorkerName[] = "ksshlex1.dll";
+
+// The welcome dialog's two explanatory texts: the first says why setup waits, the second
+// gains a star for every second the libraries stay in use.
+constexpr int kExplanationItem = 106;
+constexpr int kStarsItem = 107;
+constexpr int kItemTextChars = 256;
+
+constexpr DWORD kFirstWaitMs = 500;
+constexpr DWORD kStepWaitMs = 1000;
+constexpr int kStepCount = 15;
+constexpr int16_t kMaxVersionPart = 20;
+
+// The per-user switch that the product reads to turn its shell extension back on.
+constexpr char kSwitchKey[] = "Software\\Ferrule Works\\Kestra\\fm";
+constexpr char kSwitchValue[] = "shlExt";
+
+// Results of the welcome dialog.
+constexpr int kResultGoOn = 1;
+constexpr int kResultQuietly = 0;
+
+// installFolder + `name` into `path` (kPathChars). A path that does not fit is left empty and
+// counts as a file that is not there and cannot be created.
+bool BuildInstallPath(char* path, const char* name) {
+  path[0] = '\0';
+  if (lstrlenA(setupState.installFolder) + lstrlenA(name) >= kPathChars) return false;
+  CopyText(path, setupState.installFolder, kPathChars);
+  AppendText(path, name, kPathChars);
+  return true;
+}
+
+// `path` := the install folder's file `name` when it exists, else "".
+void FindInstalledFile(char* path, const char* name) {
+  if (BuildInstallPath(path, name) && !FileExists(path)) path[0] = '\0';
+}
+
+void ShowStubError(HWND dialog, UINT id) {
+  MessageBoxA(dialog, ComposeMessage(id), setupState.title, MB_TASKMODAL | MB_ICONERROR);
+}
+
+// The long wait, shown in the dialog: text 1029, then one star per second the libraries stay
+// in use. The last wait decides; after an early success it passes at once.
+bool WaitWithProgress(HWND dialog, const char* stubPath, const char* workerPath) {
+  char text[kItemTextChars];
+  LoadStringA(setupState.instance, MSG_SHELL_EXT_WAIT, text, kItemTextChars - 1);
+  SetDlgItemTextA(dialog, kExplanationItem, text);
+  SetDlgItemTextA(dialog, kStarsItem, "");
+  for (int step = 0; step < kStepCount; ++step) {
+    if (WaitForShellExtensionFiles(kStepWaitMs, stubPath, workerPath)) break;
+    GetDlgItemTextA(dialog, kStarsItem, text, kItemTextChars);
+    AppendText(text, "*", kItemTextChars);
+    SetDlgItemTextA(dialog, kStarsItem, text);
+  }
+  return WaitForShellExtensionFiles(kStepWaitMs, stubPath, workerPath);
+}
+
+// "0" without a terminating zero: one byte of data.
+void WriteTurnOffSwitch() {
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, kSwitchKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return;
+  RegSetValueExA(key, kSwitchValue, 0, REG_SZ, reinterpret_cast<const BYTE*>("0"), 1);
+  RegCloseKey(key);
+}
+
+// The libraries stay in use: the user may turn the extension off, restart Windows and run
+// setup again.
+int OfferTurnOff(HWND dialog) {
+  if (MessageBoxA(dialog, ComposeMessage(MSG_SHELL_EXT_BUSY), setupState.title,
+                  MB_YESNO | MB_ICONERROR) != IDYES)
+    return MSG_NOT_INSTALLED;
+  RemoveShellExtensionKeys();
+  WriteTurnOffSwitch();
+  MessageBoxA(dialog, ComposeMessage(MSG_SHELL_EXT_OFF), setupState.title, MB_ICONINFORMATION);
+  return kResultQuietly;
+}
+
+int DeployStubLibrary(HWND dialog) {
+  if (!LoadStubImage()) {
+    ShowStubError(dialog, MSG_STUB_NOT_ACCESSIBLE);
+    return MSG_NOT_INSTALLED;
+  }
+  char stubPath[kPathChars];
+  char workerPath[kPathChars];
+  FindInstalledFile(stubPath, kStubName);
+  if (stubPath[0]) CompareStubVersion(stubPath);
+  FindInstalledFile(workerPath, kWorkerName);
+
+  bool inUse = (stubPath[0] || workerPath[0]) &&
+               !WaitForShellExtensionFiles(kFirstWaitMs, stubPath, workerPath) &&
+               !WaitWithProgress(dialog, stubPath, workerPath);
+  if (inUse) return OfferTurnOff(dialog);
+  if (setupState.stubUpToDate || WriteStubLibrary()) return kResultGoOn;
+  ShowStubError(dialog, MSG_STUB_NOT_CREATABLE);
+  return MSG_NOT_INSTALLED;
+}
+
+}  // namespace
+
 void HandOverStubLibrary(HWND dialog) {
-  EndDialog(dialog, 1);
+  EndDialog(dialog, DeployStubLibrary(dialog));
+}
+
+bool LoadStubImage() {
+  HRSRC resource = FindResourceA(setupState.instance, "KS_SHL", "KSSHLEXT");
+  if (!resource) return false;
+  stubImageSize = SizeofResource(setupState.instance, resource);
+  HGLOBAL loaded = LoadResource(setupState.instance, resource);
+  if (!loaded) return false;
+  stubImage = static_cast<const uint8_t*>(LockResource(loaded));
+  // Without the bytes there is nothing to scan or write.
+  return stubImage != nullptr;
+}
+
+void CompareStubVersion(char* stubPath) {
+  FileVersion existing;
+  if (!ReadFileVersion(stubPath, &existing)) return;
+  uint8_t record[kFixedInfoBytes];
+  if (!FindFixedFileInfo(stubImage, stubImageSize, kMaxVersionPart, record)) return;
+  if (!SameVersion(existing, FileVersionOfRecord(record))) return;
+  stubPath[0] = '\0';
+  setupState.stubUpToDate = true;
+}
+
+bool WaitForShellExtensionFiles(DWORD timeoutMs, const char* stubPath, const char* workerPath) {
+  // Elapsed time, not a deadline: tick + timeout wraps every 49.7 days and would end the wait
+  // before it began.
+  DWORD start = GetTickCount();
+  while (GetTickCount() - start < timeoutMs) {
+    DispatchPendingMessages(false);
+    if (IsFileFree(stubPath) && IsFileFree(workerPath)) return true;
+  }
+  return false;
+}
+
+bool IsFileFree(const char* path) {
+  return !path || !path[0] || CanOpenExclusively(path);
+}
+
+bool WriteStubLibrary() {
+  char path[kPathChars];
+  if (!BuildInstallPath(path, kStubName)) return false;
+  HANDLE file =
+      CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool complete =
+      WriteFile(file, stubImage, stubImageSize, &written, nullptr) && written == stubImageSize;
+  if (complete) {
+    const FILETIME& time = setupState.setupWriteTime;
+    SetFileTime(file, &time, &time, &time);
+  }
+  CloseHandle(file);
+  return complete;
 }

@@ -33,6 +33,7 @@ PeImage ParsePeImage(const std::vector<uint8_t>& b) {
   size_t pe = Read32(b, 0x3c);
   if (Read32(b, pe) != 0x4550) return image;
   image.machine = Read16(b, pe + 4);
+  image.isDll = (Read16(b, pe + 22) & 0x2000) != 0;
   uint16_t sectionCount = Read16(b, pe + 6);
   uint16_t optionalSize = Read16(b, pe + 20);
   size_t optional = pe + 24;
@@ -41,6 +42,7 @@ PeImage ParsePeImage(const std::vector<uint8_t>& b) {
   image.subsystemMinor = Read16(b, optional + 50);
   image.subsystem = Read16(b, optional + 68);
   size_t directories = optional + (image.is64 ? 112 : 96);
+  uint32_t exportRva = Read32(b, directories);
   uint32_t importRva = Read32(b, directories + 8);
 
   std::vector<Section> sections;
@@ -68,6 +70,13 @@ PeImage ParsePeImage(const std::vector<uint8_t>& b) {
           byOrdinal ? std::to_string(entry & 0xffff) : ReadText(b, offsetOf(uint32_t(entry)) + 2);
       functions.insert(byOrdinal ? name.insert(0, 1, '#') : name);
     }
+  }
+  if (exportRva) {
+    size_t directory = offsetOf(exportRva);
+    uint32_t nameCount = Read32(b, directory + 24);
+    size_t names = offsetOf(Read32(b, directory + 32));
+    for (uint32_t i = 0; i < nameCount && names + 4 * i + 4 <= b.size(); ++i)
+      image.exports.insert(ReadText(b, offsetOf(Read32(b, names + 4 * i))));
   }
   image.valid = true;
   return image;

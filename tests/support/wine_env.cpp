@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "support/ui_robot.h"
+
 namespace {
 
 const char kWineKey[] = "Software\\Wine";
@@ -138,6 +140,63 @@ void SetLastWriteTime(const std::string& path, const FILETIME& time) {
 
 void CopyFileOrFail(const std::string& from, const std::string& to) {
   ASSERT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE)) << from << " -> " << to;
+}
+
+namespace {
+
+bool CanOpenForWriting(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
+}
+
+// Runs chattr on the Unix side of `path` through Wine's start /unix.
+void ChangeImmutable(const std::string& path, bool immutable) {
+  using UnixNameProc = char*(CDECL*)(const WCHAR*);
+  auto unixName = reinterpret_cast<UnixNameProc>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  std::wstring wide(path.begin(), path.end());
+  char* name = unixName ? unixName(wide.c_str()) : nullptr;
+  if (!name) {
+    ADD_FAILURE() << "no Unix name for " << path;
+    return;
+  }
+  std::string command = std::string("start.exe /wait /unix /usr/bin/chattr ") +
+                        (immutable ? "+i" : "-i") + " \"" + name + "\"";
+  HeapFree(GetProcessHeap(), 0, name);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &info)) {
+    ADD_FAILURE() << "cannot run " << command;
+    return;
+  }
+  WaitForSingleObject(info.hProcess, 10000);
+  CloseHandle(info.hProcess);
+  CloseHandle(info.hThread);
+}
+
+}  // namespace
+
+// start /unix does not wait for the Unix program: the change is awaited by watching its effect.
+ReadOnlyFile::ReadOnlyFile(const std::string& path) : path_(path) {
+  SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_READONLY);
+  if (!CanOpenForWriting(path_)) return;
+  immutable_ = true;
+  ChangeImmutable(path_, true);
+  if (!WaitUntil([&] { return !CanOpenForWriting(path_); }, 10000))
+    ADD_FAILURE() << "cannot make " << path_ << " read-only";
+}
+
+ReadOnlyFile::~ReadOnlyFile() {
+  if (immutable_) {
+    ChangeImmutable(path_, false);
+    WaitUntil([&] { return CanOpenForWriting(path_); }, 10000);
+  }
+  SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 ExclusiveHold::ExclusiveHold(const std::string& path)

@@ -50,6 +50,21 @@ FILETIME LastWriteTime(const std::string& path);
 void SetLastWriteTime(const std::string& path, const FILETIME& time);
 void CopyFileOrFail(const std::string& from, const std::string& to);
 
+// Makes an existing file read-only while it lives. Under Wine the tests run as the Unix owner of
+// the prefix, often root, whom the read-only attribute alone does not stop from writing; the file
+// is then also made immutable (chattr +i) until the owner is destroyed.
+class ReadOnlyFile {
+ public:
+  explicit ReadOnlyFile(const std::string& path);
+  ~ReadOnlyFile();
+  ReadOnlyFile(const ReadOnlyFile&) = delete;
+  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+ private:
+  std::string path_;
+  bool immutable_ = false;
+};
+
 // Holds a file open with no sharing until destroyed (or released).
 class ExclusiveHold {
  public:

@@ -2,6 +2,7 @@
 // function is on the allow-list below, so that each new import is a conscious decision.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -30,6 +31,7 @@ const std::map<std::string, std::set<std::string>> kAllowedImports = {
         "EnterCriticalSection",
         "FindClose",
         "FindFirstFileA",
+        "FindResourceA",
         "FreeLibrary",
         "GetFileTime",
         "GetLastError",
@@ -38,6 +40,7 @@ const std::map<std::string, std::set<std::string>> kAllowedImports = {
         "GetPrivateProfileStringA",
         "GetProcAddress",
         "GetStartupInfoA",
+        "GetSystemDirectoryA",
         "GetTickCount",
         "GetVersionExA",
         "GlobalAlloc",
@@ -48,6 +51,8 @@ const std::map<std::string, std::set<std::string>> kAllowedImports = {
         "InitializeCriticalSection",
         "LeaveCriticalSection",
         "LoadLibraryA",
+        "LoadResource",
+        "LockResource",
         "LocalFileTimeToFileTime",
         "lstrcpyA",
         "lstrcmpiA",
@@ -59,6 +64,7 @@ const std::map<std::string, std::set<std::string>> kAllowedImports = {
         "SetFilePointer",
         "SetFileTime",
         "SetUnhandledExceptionFilter",
+        "SizeofResource",
         "Sleep",
         "TlsGetValue",
         "VirtualProtect",
@@ -73,6 +79,7 @@ const std::map<std::string, std::set<std::string>> kAllowedImports = {
         "CreateDialogParamA",
         "DefWindowProcA",
         "DestroyWindow",
+        "DialogBoxIndirectParamA",
         "DispatchMessageA",
         "EnableWindow",
         "EndDialog",
@@ -80,6 +87,7 @@ const std::map<std::string, std::set<std::string>> kAllowedImports = {
         "FindWindowA",
         "GetClientRect",
         "GetDlgItem",
+        "GetDlgItemTextA",
         "GetSysColor",
         "GetSystemMetrics",
         "GetWindowLongA",
@@ -115,11 +123,11 @@ const std::map<std::string, std::set<std::string>> kAllowedImports = {
     }},
     {"ADVAPI32.dll", {
         "RegCloseKey",
+        "RegCreateKeyExA",
         "RegDeleteKeyA",
         "RegEnumKeyExA",
         "RegOpenKeyExA",
-    }},
-    {"VERSION.dll", {
+        "RegSetValueExA",
     }},
     {"msvcrt.dll", {
         "__getmainargs",
@@ -155,6 +163,11 @@ const std::map<std::string, std::set<std::string>> kAllowedImports = {
     // clang-format on
 };
 
+std::string ToUpper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
 TEST(SetupExeImage, IsAWindows95GuiProgram) {
   PeImage image = ReadPeImage(kSetupExe);
   ASSERT_TRUE(image.valid) << kSetupExe;
@@ -174,6 +187,14 @@ TEST(SetupExeImage, ImportsOnlyAllowedFunctions) {
     for (const std::string& function : functions)
       EXPECT_TRUE(allowed->second.count(function)) << dll << "!" << function;
   }
+}
+
+// SETUP.EXE runs from download folders, where a planted VERSION.DLL beside it would be loaded in
+// place of the system's if it were imported. The version functions are loaded by full path.
+TEST(SetupExeImage, DoesNotImportTheVersionLibrary) {
+  PeImage image = ReadPeImage(kSetupExe);
+  ASSERT_TRUE(image.valid) << kSetupExe;
+  for (const auto& [dll, functions] : image.imports) EXPECT_NE(ToUpper(dll), "VERSION.DLL");
 }
 
 }  // namespace

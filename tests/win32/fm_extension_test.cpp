@@ -12,6 +12,7 @@
 #include "support/file_manager.h"
 #include "support/ui_robot.h"
 #include "support/wine_env.h"
+#include "win32/own_resources.h"
 
 namespace {
 
@@ -25,15 +26,7 @@ struct UnloadRun {
 
 class FmExtensionTest : public testing::Test {
  protected:
-  void SetUp() override {
-    // The message texts come from SETUP.EXE itself.
-    setupExe_ = LoadLibraryExA(SetupExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(setupExe_, nullptr);
-    setupState.instance = setupExe_;
-    lstrcpyA(setupState.title, "Kestra Setup");
-    WriteFileBytes(library_, "MZ extension");
-  }
-  void TearDown() override { FreeLibrary(setupExe_); }
+  void SetUp() override { WriteFileBytes(library_, "MZ extension"); }
 
   UnloadRun Unload() {
     UnloadRun run = {};
@@ -47,7 +40,7 @@ class FmExtensionTest : public testing::Test {
     return run;
   }
 
-  HMODULE setupExe_ = nullptr;
+  SetupExeResources setupExe_;  // the message texts come from SETUP.EXE itself
   FileManagerRegistration registration_;
   TestFolder folder_{"C:\\ks-fm-extension"};
   std::string library_ = folder_ / "KSFMEXT.DLL";
