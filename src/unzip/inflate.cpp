@@ -215,8 +215,10 @@ int DecodeSymbolsPlain(Decoder& d, const CodeEntry* literalTable, const CodeEntr
 // from the block at hand: the next block is read through NextByte at the very moment the
 // byte-wise path would read it, so refills, progress messages and cancel points fall exactly
 // where they fall without it. It runs while the block has sixteen bytes left and the window
-// room for a literal and a whole match, so that nothing inside a round can reach the end of
-// either; near them the byte-wise step takes over.
+// room for the longest round, so that nothing inside a round can reach the end of either; near
+// them the byte-wise step takes over. It decodes through flat views of the block's decode
+// tables, which give most codes with all their bits in one look-up, and falls back on the decode
+// tables themselves for the rest.
 
 uint64_t LoadWord(const uint8_t* bytes) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -263,7 +265,7 @@ void CopyNear(uint8_t* to, unsigned distance, unsigned length) {
 // `count` it may hold copies of bytes not yet taken; they are fetched again at the same place,
 // so OR-ing them in once more changes nothing, and they are cleared when the loop ends.
 // Refill() takes whole bytes from `in` until at least 56 bits are there; it reads eight bytes,
-// so it needs eight left in the block.
+// so it needs eight readable ones left in the block.
 struct FastBits {
   uint64_t buffer;
   unsigned count;
@@ -358,8 +360,11 @@ struct BlockCodes {
 };
 
 // Room the loop needs at the top of each round: two refills' worth of input, and window space
-// for two literals, a longest match and the sixteen bytes a copy may write past its end.
+// for two literals, a longest match and the sixteen bytes a copy may write past its end, which
+// may reach into the eight bytes the slide window has beyond the window proper.
 constexpr long kStretchInput = 16;
+constexpr unsigned kWindowSlack = 8;
+constexpr unsigned kStretchWindowEnd = kWindowSize + kWindowSlack - 2 - kMaxMatch - 16;
 
 // How far ahead of the bit buffer's input the block is kept readable (at least the sixteen bytes
 // two refills read). An encrypted block is decrypted a byte or two per round, as the loop takes
@@ -367,7 +372,6 @@ constexpr long kStretchInput = 16;
 // the decoding another, and the processor works on both at once only when they are close
 // together in the instruction stream. A few dozen bytes at a time were markedly slower.
 constexpr long kRevealAhead = 32;
-constexpr unsigned kStretchWindowEnd = kWindowSize + 8 - kMaxMatch - 2 - 16;
 
 // A length or distance from its slot: the base plus the extra bits after the code.
 unsigned TakeBase(FastBits& bits, FastSlot slot) {
