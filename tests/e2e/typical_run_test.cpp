@@ -1,7 +1,7 @@
 // One whole installation, as a user meets it: SETUP.EXE started with -argv0 from a complete
 // distribution, the suggested Program Files folder accepted with OK, the side files copied,
-// setup.ks unpacked (encrypted and plain entries), the stub library written, the main
-// executable renamed and the product started with the install switch and the package path.
+// setup.ks unpacked (deflated and stored entries, encrypted and plain), the stub library written,
+// the main executable renamed and the product started with the install switch and the package path.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -71,13 +71,13 @@ TEST(TypicalRun, InstallsTheDistributionAndStartsTheProduct) {
   std::vector<ZipEntry> entries(4);
   entries[0].name = "KESTRA32.EX_";
   entries[0].data = product;
-  entries[0].method = 0;
+  entries[0].method = 8;
   entries[0].password = kBuiltInPassword;
   entries[0].dosDate = DosDate(1995, 8, 24);
   entries[0].dosTime = DosTime(9, 30, 2);
   entries[1].name = "KESTRA.HLP";
   entries[1].data = Text("Kestra help topic ", 20000);  // several 32 KB windows
-  entries[1].method = 0;
+  entries[1].method = 8;
   entries[1].password = kBuiltInPassword;
   entries[2].name = "KESTRA.CNT";
   entries[2].data = Text(":Topic ", 300);
@@ -85,7 +85,7 @@ TEST(TypicalRun, InstallsTheDistributionAndStartsTheProduct) {
   entries[2].password = kBuiltInPassword;
   entries[3].name = "LICENSE.RTF";
   entries[3].data = Text("{\\rtf1 licence ", 700);
-  entries[3].method = 0;
+  entries[3].method = 8;
   dist.SetArchive(MakeZip(entries));
 
   std::string suggested;
