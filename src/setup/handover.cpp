@@ -32,7 +32,9 @@ bool FinalizeMainExecutable(HWND owner, const char* folder, const char* name) {
 
 void LaunchProduct() {
   char command[kCommandCapacity];
-  wsprintfA(command, "%s%s /install%s /f:\"%s\"", setupState.installFolder, kMainExecutable,
+  // The program's path is quoted: unquoted, a folder with blanks such as C:\Program Files would
+  // make Windows try C:\Program.exe first and start whatever program sits there.
+  wsprintfA(command, "\"%s%s\" /install%s /f:\"%s\"", setupState.installFolder, kMainExecutable,
             kInstallMode, setupState.argv0Path);
   SetCurrentDirectoryA(setupState.installPath);
   RemoveShellExtensionKeys();

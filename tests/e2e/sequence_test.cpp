@@ -116,7 +116,7 @@ TEST_F(SequenceTest, PassesTheArgv0PathToTheProduct) {
     EXPECT_TRUE(run.boxes.empty());
     std::string log = ProductLog(kInstall);
     std::string command = log.substr(0, log.find("\r\n"));
-    EXPECT_EQ(command, "command: " + kInstall + "\\KESTRA32.EXE " + c.expectedEnd) << c.tail;
+    EXPECT_EQ(command, "command: \"" + kInstall + "\\KESTRA32.EXE\" " + c.expectedEnd) << c.tail;
     EXPECT_NE(log.find("current: " + kInstall + "\r\n"), std::string::npos) << log;
   }
 }

@@ -64,6 +64,9 @@ TEST(TypicalRun, InstallsTheDistributionAndStartsTheProduct) {
                                   kProgramFiles);
   ProfileValueScope association("extensions", "zip", std::nullopt);
 
+  // A program planted where an unquoted "...\\Program Files\\..." path would find it first.
+  CopyFileOrFail(FixturePath("KESTRA32.EXE"), kRoot + "\\Program.exe");
+
   Distribution dist("C:\\ks-typical-dist");
   dist.AddSideFiles(Text("Kestra 8.0 read me, line ", 900));  // about 27 KB each
   const std::string product = ReadFileBytes(FixturePath("KESTRA32.EXE"));
@@ -103,15 +106,12 @@ TEST(TypicalRun, InstallsTheDistributionAndStartsTheProduct) {
   EXPECT_EQ(run.exitCode, 0u);
   EXPECT_EQ(suggested, kInstall);
 
-  // The product ran from the install folder with the install switch and the package path.
-  // (Wine puts quotes around a program path with blanks when it starts the program; Windows
-  // passes the command line on as setup wrote it.)
+  // The product ran from the install folder with the install switch and the package path; the
+  // planted program did not run.
   std::string log = ProductLog(kInstall);
-  std::string quoted = "\"" + kInstall + "\\KESTRA32.EXE\"";
-  if (log.find(quoted) != std::string::npos)
-    log.replace(log.find(quoted), quoted.size(), kInstall + "\\KESTRA32.EXE");
-  EXPECT_EQ(log, "command: " + kInstall +
-                     "\\KESTRA32.EXE /installS /f:\"D:\\download\\package.exe\"\r\n" +
+  EXPECT_FALSE(PathExists(kRoot + "\\kestra32.log"));
+  EXPECT_EQ(log, "command: \"" + kInstall +
+                     "\\KESTRA32.EXE\" /installS /f:\"D:\\download\\package.exe\"\r\n" +
                      "current: " + kInstall + "\r\nshell extension: not registered\r\n");
 
   // Every file of the install folder comes from the distribution.
