@@ -150,7 +150,8 @@ class TestObserver : public ExtractionObserver {
 };
 
 // The names that SETUP.EXE would install: each must be writable and none may land on another.
-void CheckInstalledNames(const std::vector<std::string>& names, Report& report) {
+// After a failed test extraction only the names seen before it can be judged.
+void CheckInstalledNames(const std::vector<std::string>& names, bool complete, Report& report) {
   InstalledNames installed;
   for (const std::string& name : names) {
     if (!SameNameIgnoringCase(name, kMainProgramStoredName)) {
@@ -164,9 +165,11 @@ void CheckInstalledNames(const std::vector<std::string>& names, Report& report) 
   }
   if (installed.Contains(kMainProgramStoredName))
     report.Pass(kMainProgramStoredName, "in setup.ks; SETUP.EXE renames it to KESTRA32.EXE");
-  else
+  else if (complete)
     report.Fail(kMainProgramStoredName, "not in setup.ks: the product cannot be started",
                 Filled(MSG_TEXT_1018, std::string(kSuggestedInstallFolder) + kMainProgramName));
+  else
+    report.Note(kMainProgramStoredName, "not among the files tested before the failure");
 }
 
 // Returns false when the job was cancelled.
@@ -183,9 +186,12 @@ bool CheckArchive(const DistFile& archive, Report& report) {
                                   std::to_string(observer.names.size()) +
                                   " files tested by SETUP.EXE's extraction engine, every CRC "
                                   "right");
-  else
+  else if (observer.names.empty())
     report.Fail(kArchiveName, "the test extraction failed", observer.error);
-  CheckInstalledNames(observer.names, report);
+  else
+    report.Fail(kArchiveName, "the test extraction failed at " + observer.names.back(),
+                observer.error);
+  CheckInstalledNames(observer.names, request.result == 0, report);
   return true;
 }
 
