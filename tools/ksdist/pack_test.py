@@ -373,6 +373,25 @@ class PackTest(unittest.TestCase):
             user = NOBODY
         self.assert_pack_fails(unreadable + ": cannot open: Permission denied", user=user)
 
+    def test_ctrl_c_cancels_and_leaves_nothing_behind(self):
+        with open(os.path.join(self.product, "ZEROS.DAT"), "wb") as f:
+            f.truncate(1 << 31)  # sparse: takes long to read, costs no disk
+        parent = os.path.dirname(self.dist)
+        tool = subprocess.Popen([KSDIST, "pack", "--product", self.product, "--side-files",
+                                 self.side, "--setup", SETUP_EXE, "--out", self.dist],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        deadline = time.monotonic() + 30
+        while not any(n.startswith(".dist.pack-") for n in os.listdir(parent)):
+            self.assertLess(time.monotonic(), deadline, "pack did not start writing")
+            if tool.poll() is not None:
+                self.fail("pack ended first: %s" % tool.stderr.read())
+            time.sleep(0.01)
+        tool.send_signal(signal.SIGINT)
+        stdout, stderr = tool.communicate(timeout=60)
+        self.assertEqual(tool.returncode, 99, stderr)
+        self.assertEqual(stderr.decode(), "ksdist pack: cancelled; %s was not written\n" % self.dist)
+        self.assertEqual(os.listdir(parent), [])
+
     def test_usage(self):
         for args in [[], ["--product"], ["--bogus"], ["--level", "0"], ["--level", "10"],
                      ["--no-encrypt", "--password", "x"]]:
