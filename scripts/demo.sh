@@ -37,7 +37,8 @@ else
   echo "== Running SETUP.EXE on a private Xvfb display; the UI robot accepts the suggested folder"
 fi
 export KS_BUILD=$build KS_WINE_ARCH=$arch KS_WIN_TREE=$tree KS_PRODUCT_TREE=$build/win32
-rm -rf "$build/wineprefix-$arch/drive_c/Kestra"
+# Setup proposes Program Files\Kestra; start from a prefix without an earlier demo install.
+rm -rf "$build/wineprefix-$arch/drive_c/Kestra" "$build/wineprefix-$arch/drive_c/Program Files/Kestra"
 setup_w="Z:${demo//\//\\}\\dist\\SETUP.EXE"
 "$root/tests/support/wine-run" "$tree/tests/demo/demo_run.exe" "$setup_w" $mode -argv0 'C:\download\package.exe'
 echo "== Screenshots are in $build/artifacts (demo-*.png)"
