@@ -27,11 +27,11 @@ ZipHeaderFields HeaderFields(const ZipEntry& entry, uint32_t crc, uint32_t compr
 
 std::string EncryptTraditional(const std::string& plain, const std::string& password,
                                uint8_t checkByte, std::mt19937& random) {
-  uint8_t header[kEncryptionHeaderBytes - 1];
+  uint8_t header[kZipEncryptionHeaderBytes - 1];
   for (uint8_t& byte : header) byte = static_cast<uint8_t>(random() & 0xFF);
   TraditionalCipher cipher(password);
   std::string out = cipher.Header(header, checkByte) + plain;
-  cipher.Encrypt(out.data() + kEncryptionHeaderBytes, plain.size());
+  cipher.Encrypt(out.data() + kZipEncryptionHeaderBytes, plain.size());
   return out;
 }
 

@@ -404,7 +404,7 @@ class ArchiveWriter {
     std::optional<TraditionalCipher> cipher;
     if (options_.encrypt) {
       cipher.emplace(options_.password);
-      uint8_t random[kEncryptionHeaderBytes - 1];
+      uint8_t random[kZipEncryptionHeaderBytes - 1];
       for (uint8_t& byte : random) byte = static_cast<uint8_t>(random_());
       out_.Write(cipher->Header(random, static_cast<uint8_t>(fields.crc >> 24)));
     }

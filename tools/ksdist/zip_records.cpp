@@ -115,7 +115,7 @@ uint8_t TraditionalCipher::EncryptByte(uint8_t plain) {
 }
 
 std::string TraditionalCipher::Header(const uint8_t* random, uint8_t checkByte) {
-  std::string header(reinterpret_cast<const char*>(random), kEncryptionHeaderBytes - 1);
+  std::string header(reinterpret_cast<const char*>(random), kZipEncryptionHeaderBytes - 1);
   header += static_cast<char>(checkByte);
   Encrypt(header.data(), header.size());
   return header;
