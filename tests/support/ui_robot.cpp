@@ -15,7 +15,10 @@ namespace {
 
 constexpr int kMessageBoxTextId = 0xFFFF;
 constexpr DWORD kPollMilliseconds = 50;
-constexpr UINT kSendTimeout = 2000;
+// How long the robot waits for a window to answer, to be drawn or to close before it gives up.
+// Generous: these are failure limits, and a loaded machine can be slow to paint.
+constexpr UINT kSendTimeout = 10000;
+constexpr DWORD kPatience = 30000;
 
 std::string ClassOf(HWND window) {
   char name[256] = "";
@@ -115,27 +118,16 @@ void BringIntoView(HWND box, HWND part) {
   GetWindowRect(box, &boxRect);
   SetWindowPos(box, nullptr, boxRect.left + dx, boxRect.top + dy, 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-  WaitUntil([&] { return GetWindowRect(part, &r) && r.left >= 0 && r.top >= 0; }, 2000);
+  WaitUntil([&] { return GetWindowRect(part, &r) && r.left >= 0 && r.top >= 0; }, kPatience);
 }
 
-// Which system icon the box shows: the one whose drawing matches the screen best.
-BoxIcon IdentifyIcon(HWND box, const ControlInfo& iconStatic) {
-  DWORD_PTR icon = 0;
-  SendMessageTimeoutA(iconStatic.window, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, kSendTimeout, &icon);
-  if (!icon) return BoxIcon::kNone;
-  BringIntoView(box, iconStatic.window);
-  RECT r;
-  GetWindowRect(iconStatic.window, &r);
-  // A box that has just appeared may not have drawn its icon yet: wait for a picture.
-  std::vector<uint32_t> shown;
-  WaitUntil(
-      [&] {
-        shown = CapturePixels(r);
-        return std::any_of(shown.begin(), shown.end(),
-                           [&](uint32_t pixel) { return pixel != shown[0]; });
-      },
-      2000);
-  if (shown.empty()) return BoxIcon::kNone;
+struct IconMatch {
+  BoxIcon icon = BoxIcon::kNone;
+  long distance = LONG_MAX;
+};
+
+// The system icon closest to `shown`, each drawn over `shown`'s first pixel as the background.
+IconMatch ClosestIcon(const std::vector<uint32_t>& shown, int width, int height) {
   struct Candidate {
     LPCSTR resource;
     BoxIcon icon;
@@ -143,15 +135,39 @@ BoxIcon IdentifyIcon(HWND box, const ControlInfo& iconStatic) {
                     {IDI_QUESTION, BoxIcon::kQuestion},
                     {IDI_EXCLAMATION, BoxIcon::kWarning},
                     {IDI_ASTERISK, BoxIcon::kInformation}};
-  BoxIcon best = BoxIcon::kNone;
-  long bestDistance = LONG_MAX;
+  IconMatch best;
   for (const Candidate& c : candidates) {
     std::vector<uint32_t> drawn =
-        RenderIcon(LoadIconA(nullptr, c.resource), r.right - r.left, r.bottom - r.top, shown[0]);
+        RenderIcon(LoadIconA(nullptr, c.resource), width, height, shown[0]);
     long distance = PixelDistance(shown, drawn);
-    if (distance < bestDistance) bestDistance = distance, best = c.icon;
+    if (distance < best.distance) best = {c.icon, distance};
   }
   return best;
+}
+
+// Which system icon the box shows. A box that has just appeared may not have drawn its icon,
+// or only part of it (a partly drawn question mark looks more like the information sign than
+// like itself), so the robot looks until the picture is one of the icons, drawn as the system
+// draws it.
+BoxIcon IdentifyIcon(HWND box, const ControlInfo& iconStatic) {
+  DWORD_PTR icon = 0;
+  SendMessageTimeoutA(iconStatic.window, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, kSendTimeout, &icon);
+  if (!icon) return BoxIcon::kNone;
+  BringIntoView(box, iconStatic.window);
+  RECT r;
+  GetWindowRect(iconStatic.window, &r);
+  int width = r.right - r.left, height = r.bottom - r.top;
+  IconMatch match;
+  WaitUntil(
+      [&] {
+        std::vector<uint32_t> shown = CapturePixels(r);
+        if (shown.empty()) return true;
+        match = ClosestIcon(shown, width, height);
+        // Within about one colour level per channel and pixel: the same drawing.
+        return match.distance <= 3L * width * height;
+      },
+      kPatience);
+  return match.icon;
 }
 
 }  // namespace
@@ -181,25 +197,32 @@ const char* BoxIconName(BoxIcon icon) {
   }
 }
 
-ChildProcess::ChildProcess(const std::string& commandLine, const std::string& currentFolder) {
+ChildProcess::ChildProcess(const std::string& commandLine, const std::string& currentFolder,
+                           DWORD creationFlags) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
   std::string command = commandLine;
-  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, creationFlags, nullptr,
                       currentFolder.empty() ? nullptr : currentFolder.c_str(), &startup, &info)) {
     ADD_FAILURE() << "cannot start " << commandLine << " (error " << GetLastError() << ")";
     return;
   }
-  CloseHandle(info.hThread);
+  thread_ = info.hThread;
   process_ = info.hProcess;
   id_ = info.dwProcessId;
+  threadId_ = info.dwThreadId;
 }
 
 ChildProcess::~ChildProcess() {
   if (!process_) return;
   if (!Wait(0)) Terminate();
+  CloseHandle(thread_);
   CloseHandle(process_);
+}
+
+void ChildProcess::Resume() {
+  if (thread_) ResumeThread(thread_);
 }
 
 bool ChildProcess::Wait(DWORD milliseconds) {
@@ -339,7 +362,9 @@ std::vector<MessageBoxInfo> AnswerBoxesUntilExit(
       int button = answer(*box);
       if (!AnswerMessageBox(*box, button))
         ADD_FAILURE() << "cannot press button " << button << " on \"" << box->text << "\"";
-      WaitUntil([&] { return !IsWindow(box->window) || !IsWindowVisible(box->window); }, 5000);
+      if (!WaitUntil([&] { return !IsWindow(box->window) || !IsWindowVisible(box->window); },
+                     kPatience))
+        ADD_FAILURE() << "\"" << box->text << "\" stays after its answer";
     }
   }
   return seen;
@@ -350,13 +375,18 @@ std::vector<MessageBoxInfo> AnswerOwnBoxesDuring(
   std::vector<MessageBoxInfo> seen;
   std::atomic<bool> done = false;
   std::thread robot([&] {
+    HWND answered = nullptr;
     while (!done) {
       for (HWND window : TopLevelWindows(GetCurrentProcessId())) {
+        // A box answered a moment ago may still be closing: it is not a new box.
+        if (window == answered) continue;
         std::optional<MessageBoxInfo> box = ReadMessageBox(window);
         if (!box) continue;
         seen.push_back(*box);
         AnswerMessageBox(*box, answer(*box));
-        WaitUntil([&] { return !IsWindow(box->window) || !IsWindowVisible(box->window); }, 5000);
+        answered = box->window;
+        WaitUntil([&] { return !IsWindow(box->window) || !IsWindowVisible(box->window); },
+                  kPatience);
       }
       Sleep(kPollMilliseconds);
     }

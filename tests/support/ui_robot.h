@@ -42,22 +42,29 @@ struct MessageBoxInfo {
   BoxIcon icon;
 };
 
-// A started program; terminated on destruction if it is still running.
+// A started program; terminated on destruction if it is still running. Started with
+// CREATE_SUSPENDED, it waits at its first instruction until Resume.
 class ChildProcess {
  public:
-  explicit ChildProcess(const std::string& commandLine, const std::string& currentFolder = "");
+  explicit ChildProcess(const std::string& commandLine, const std::string& currentFolder = "",
+                        DWORD creationFlags = 0);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
   bool started() const { return process_ != nullptr; }
   DWORD id() const { return id_; }
+  DWORD threadId() const { return threadId_; }  // the program's first thread
+  HANDLE handle() const { return process_; }
+  void Resume();
   bool Wait(DWORD milliseconds);  // true once the program has ended
   DWORD ExitCode() const;
   void Terminate();
 
  private:
   HANDLE process_ = nullptr;
+  HANDLE thread_ = nullptr;
   DWORD id_ = 0;
+  DWORD threadId_ = 0;
 };
 
 std::vector<HWND> TopLevelWindows(DWORD processId);
