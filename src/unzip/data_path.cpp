@@ -9,20 +9,67 @@
 #include "unzip/job.h"
 #include "unzip/walk.h"
 
+bool dataPathFastPath = true;
+
 namespace {
 
 constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodDeflated = 8;
 constexpr uint32_t kAnnouncedNameChars = 360;
 
-// A stored entry's bytes go to the output block unchanged.
-void CopyStoredEntry() {
+// How much of an encrypted block NextByte decrypts when it reaches the part not yet decrypted.
+constexpr uint32_t kRevealBytes = 64;
+
+void EmitStoredByte(uint8_t byte) {
   ExtractionJob& job = extractionJob;
+  *job.outputCursor++ = byte;
+  if (++job.outputCount == kBlockSize) FlushOutput();
+}
+
+// A stored entry's bytes go to the output block unchanged.
+void CopyStoredBytewise() {
   uint16_t byte;
-  while (NextByte(&byte)) {
-    *job.outputCursor++ = static_cast<uint8_t>(byte);
-    if (++job.outputCount == kBlockSize) FlushOutput();
+  while (NextByte(&byte)) EmitStoredByte(static_cast<uint8_t>(byte));
+}
+
+// The same a stretch at a time: whatever is left of the input block, as far as the output block
+// has room. Only the first byte of each block comes through NextByte, which reads the block.
+void CopyStoredFast() {
+  ExtractionJob& job = extractionJob;
+  for (;;) {
+    InputSpan span = PeekInput();
+    if (span.cursor == span.end) {
+      uint16_t byte;
+      if (!NextByte(&byte)) return;
+      EmitStoredByte(static_cast<uint8_t>(byte));
+      continue;
+    }
+    uint32_t room = kBlockSize - job.outputCount;
+    uint32_t run = static_cast<uint32_t>(span.end - span.cursor);
+    if (run > room) run = room;
+    RevealInput(span.cursor + run);
+    memcpy(job.outputCursor, span.cursor, run);
+    TakeInput(run);
+    job.outputCursor += run;
+    job.outputCount += run;
+    if (job.outputCount == kBlockSize) FlushOutput();
   }
+}
+
+void CopyStoredEntry() {
+  if (dataPathFastPath) {
+    CopyStoredFast();
+  } else {
+    CopyStoredBytewise();
+  }
+}
+
+// Decrypts the input block from where its decrypted part ends up to `upTo`.
+void DecryptInputUpTo(uint8_t* upTo) {
+  ExtractionJob& job = extractionJob;
+  if (upTo <= job.inputPlainEnd) return;
+  DecryptBuffer(job.inputPlainEnd, static_cast<uint32_t>(upTo - job.inputPlainEnd));
+  job.inputPlainEnd = upTo;
 }
 
 void DecodeByMethod() {
@@ -47,10 +94,15 @@ void DecodeEntry() {
   ExtractionJob& job = extractionJob;
   job.crcRegister = 0xFFFFFFFF;
   job.inputCount = 0;
+  job.inputCursor = job.inputBuffer;
+  job.inputPlainEnd = job.inputBuffer;
   job.outputCount = 0;
   job.outputCursor = job.outputBuffer;
   if (!job.testOnly) CreateOutputFile();
   DecodeByMethod();
+  // The keys end as if the whole block had been decrypted when it was read, even where the
+  // decoder stopped short of its end.
+  DecryptInputUpTo(job.inputCursor + job.inputCount);
   if (job.outputCount > 0) FlushOutput();
   if (!job.testOnly) {
     SetOutputFileTime();
@@ -68,6 +120,10 @@ int NextByte(uint16_t* target) {
     if (RefillInput() == 0) return 0;
   } else {
     --job.inputCount;
+  }
+  if (job.inputCursor == job.inputPlainEnd) {
+    uint32_t reveal = job.inputCount + 1 < kRevealBytes ? job.inputCount + 1 : kRevealBytes;
+    DecryptInputUpTo(job.inputCursor + reveal);
   }
   *target = *job.inputCursor++;
   return 8;
@@ -90,6 +146,23 @@ void FlushWindow(uint32_t count) {
 
 uint8_t* SlideWindow() {
   return extractionJob.slideWindow;
+}
+
+InputSpan PeekInput() {
+  const ExtractionJob& job = extractionJob;
+  return {job.inputCursor, job.inputPlainEnd, job.inputCursor + job.inputCount};
+}
+
+const uint8_t* RevealInput(const uint8_t* upTo) {
+  ExtractionJob& job = extractionJob;
+  uint32_t wanted = static_cast<uint32_t>(upTo - job.inputCursor);
+  DecryptInputUpTo(job.inputCursor + (wanted < job.inputCount ? wanted : job.inputCount));
+  return job.inputPlainEnd;
+}
+
+void TakeInput(uint32_t count) {
+  extractionJob.inputCursor += count;
+  extractionJob.inputCount -= count;
 }
 
 void FlushOutput() {
@@ -116,7 +189,14 @@ uint32_t RefillInput() {
   ReportProgress(false, wanted);
   job.compressedLeft -= wanted;
   job.inputCursor = job.inputBuffer;
-  if (job.encrypted) DecryptBuffer(job.inputBuffer, wanted);
+  job.inputPlainEnd = job.inputBuffer + wanted;
+  if (job.encrypted) {
+    if (dataPathFastPath) {
+      job.inputPlainEnd = job.inputBuffer;
+    } else {
+      DecryptBuffer(job.inputBuffer, wanted);
+    }
+  }
   return job.inputCount--;
 }
 

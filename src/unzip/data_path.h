@@ -8,6 +8,12 @@
 // Progress is counted in units of this many compressed bytes.
 constexpr uint32_t kProgressUnit = 10240;
 
+// Which stored-entry copy and decryption run: the fast ones (stored data copied a stretch at a
+// time; encrypted data decrypted only as the decoders reach it, within the block just read), or
+// the straightforward ones (byte by byte; each block decrypted whole as it is read) that tests
+// hold them against. Either way the same blocks are read at the same moments.
+extern bool dataPathFastPath;
+
 // Decodes the current entry into its output file (none in a test-only job).
 void DecodeEntry();
 

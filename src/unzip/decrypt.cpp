@@ -11,23 +11,46 @@ void InitKeys(const char* password) {
   for (const char* p = password; *p; ++p) UpdateKeys(static_cast<uint8_t>(*p));
 }
 
+namespace {
+
+constexpr uint32_t kKey1Multiplier = 134775813u;
+
+inline uint8_t KeystreamByte(const DecryptionKeys& k) {
+  uint32_t t = k.key2 | 2;
+  return static_cast<uint8_t>(((t * (t ^ 1)) & 0xFFFF) >> 8);
+}
+
+}  // namespace
+
 void UpdateKeys(uint8_t plain) {
   DecryptionKeys& k = decryptionKeys;
   k.key0 = Crc32Step(k.key0, plain);
-  k.key1 = (k.key1 + (k.key0 & 0xFF)) * 134775813u + 1;
+  k.key1 = (k.key1 + (k.key0 & 0xFF)) * kKey1Multiplier + 1;
   k.key2 = Crc32Step(k.key2, static_cast<uint8_t>(k.key1 >> 24));
 }
 
 uint8_t DecryptByte() {
-  uint32_t t = decryptionKeys.key2 | 2;
-  return static_cast<uint8_t>(((t * (t ^ 1)) & 0xFFFF) >> 8);
+  return KeystreamByte(decryptionKeys);
 }
 
+// DecryptByte and UpdateKeys byte after byte, on a copy of the keys in locals: through the
+// global, every byte stored to the buffer (which may alias anything) would force the keys back
+// to memory. The keys form one chain of dependent steps from byte to byte, and its length sets
+// the speed, so what does not wait for the keystream byte (the cipher byte mixed into key0, key1
+// times the multiplier) is worked out beside the chain rather than on it.
 void DecryptBuffer(uint8_t* bytes, uint32_t count) {
+  DecryptionKeys k = decryptionKeys;
   for (uint32_t i = 0; i < count; ++i) {
-    bytes[i] ^= DecryptByte();
-    UpdateKeys(bytes[i]);
+    uint8_t cipher = bytes[i];
+    uint32_t key0Mixed = k.key0 ^ cipher;
+    uint32_t key1Scaled = k.key1 * kKey1Multiplier + 1;
+    uint8_t keystream = KeystreamByte(k);
+    bytes[i] = cipher ^ keystream;
+    k.key0 = kCrc32Table[(key0Mixed ^ keystream) & 0xFF] ^ (k.key0 >> 8);
+    k.key1 = key1Scaled + (k.key0 & 0xFF) * kKey1Multiplier;
+    k.key2 = Crc32Step(k.key2, static_cast<uint8_t>(k.key1 >> 24));
   }
+  decryptionKeys = k;
 }
 
 // The header's last plain byte repeats the high byte of the CRC, or of the time when the CRC

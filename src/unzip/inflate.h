@@ -2,6 +2,7 @@
 // history window. It pulls input with NextByte and pushes the window out with FlushWindow; the
 // data path implements both, so the decoder knows nothing of files, CRCs or encryption.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 
 // Results of InflateStream.
@@ -26,3 +27,67 @@ void FlushWindow(uint32_t count);
 
 // The job's history window: 32,776 bytes, of which the first 32,768 are the window proper.
 uint8_t* SlideWindow();
+
+// The unread rest of the current input block, for the decoder's fast path, which takes input
+// straight from it instead of through NextByte. `cursor` is its first byte and `end` the
+// block's end (equal when the block is used up; the next NextByte then reads the next block).
+// Only the bytes before `readable` may be looked at yet: in an encrypted entry the block is
+// decrypted as the decoder gets to it, so that the decryption runs alongside the decoding.
+struct InputSpan {
+  const uint8_t* cursor;
+  const uint8_t* readable;
+  const uint8_t* end;
+};
+InputSpan PeekInput();
+// Makes the block readable up to `upTo` (at most its end) and returns the new `readable`.
+const uint8_t* RevealInput(const uint8_t* upTo);
+// Marks `count` bytes from the cursor on as delivered, exactly as `count` calls of NextByte
+// would have, so the block is refilled at the same moment.
+void TakeInput(uint32_t count);
+
+// The decoder's internals, named so that tests can reach the table builder and the two
+// symbol loops.
+
+// One slot of a lookup table. `op` says what the slot is:
+//   0..13   a length or distance base in `value`, followed by `op` extra bits
+//   15      end of block
+//   16      a literal byte (or a code-length symbol) in `value`
+//   16 + n  a link to a sub-table of 2^n slots, indexed by the next n bits
+//   99      an invalid code
+// `bits` is how many stream bits the slot accounts for at its level. Every table is preceded by
+// a header slot whose `link` chains the tables built for one code, in allocation order.
+struct CodeEntry {
+  uint8_t op;
+  uint8_t bits;
+  union {
+    uint16_t value;
+    CodeEntry* link;
+  };
+};
+
+constexpr uint8_t kOpEndOfBlock = 15;
+constexpr uint8_t kOpLiteral = 16;
+constexpr uint8_t kOpInvalid = 99;
+
+int DecodeBlock(bool* isFinal);
+int CopyStoredBlock();
+int DecodeFixedBlock();
+int DecodeDynamicBlock();
+int DecodeSymbols(const CodeEntry* literalTable, const CodeEntry* distanceTable,
+                  unsigned literalBits, unsigned distanceBits);
+int BuildDecodeTable(const unsigned* lengths, unsigned count, unsigned simpleCount,
+                     const uint16_t* baseList, const uint16_t* extraList, CodeEntry** table,
+                     unsigned* lookupBits);
+void FreeDecodeTable(CodeEntry* table);
+
+// Releases the tables of a block whose decoding was cut short by a non-local exit of the job
+// (a read error or a cancel taken inside NextByte). The job's clean-up calls it; harmless when
+// nothing is held.
+void ReleaseInflateTables();
+
+// Where decode tables come from. Tests swap it to make an allocation fail.
+extern void* (*inflateAllocate)(size_t bytes);
+
+// Which symbol loop and stored-block copy run: the fast ones that take input straight from the
+// input block (the default), or the byte-wise ones that every fast path is tested against.
+extern bool inflateFastPath;

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "resources/catalogue.h"
+#include "unzip/inflate.h"
 #include "unzip/walk.h"
 
 // On 64-bit Windows the runtime's longjmp unwinds every frame it leaves when setjmp recorded
@@ -80,6 +81,8 @@ void EndJob() {
     DeletePlatformFile(job.outputPath);
   }
   job.outputFile = kNoFile;
+  // A job aborted inside a deflated entry leaves that block's decode tables behind.
+  ReleaseInflateTables();
   if (job.slideWindow) FreeWindowMemory(job.slideWindow);
   if (job.inputBuffer) FreeMemory(job.inputBuffer);
   if (job.outputBuffer) FreeMemory(job.outputBuffer);

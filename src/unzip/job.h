@@ -47,7 +47,8 @@ struct ExtractionJob {
   uint8_t* outputBuffer;
   uint32_t inputCount;  // bytes of the input block not yet delivered
   uint8_t* inputCursor;
-  uint32_t outputCount;  // decoded bytes waiting in the output block
+  uint8_t* inputPlainEnd;  // the input block is decrypted up to here
+  uint32_t outputCount;    // decoded bytes waiting in the output block
   uint8_t* outputCursor;
   uint32_t crcRegister;
   uint32_t bytesRead;                          // compressed bytes read during the whole job

@@ -147,6 +147,7 @@ const std::map<std::string, std::set<std::string>> kAllowedImports = {
         "calloc",
         "exit",
         "fprintf",
+        "fputs",
         "free",
         "fwrite",
         "longjmp",

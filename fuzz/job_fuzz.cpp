@@ -1,0 +1,71 @@
+// Fuzz target for a whole test-only extraction job: the input is an archive file. Whatever it
+// holds, the job must end (result 0 or 2, never a crash, a leak or a hang), and the next job
+// must run as usual. The job runs twice, with the engine's fast paths and with the
+// straightforward ones, and both must tell the progress window and the error boxes exactly the
+// same things.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "unzip/data_path.h"
+#include "unzip/extraction.h"
+#include "unzip/inflate.h"
+#include "unzip/posix/posix_platform.h"
+
+namespace {
+
+// Records what the progress window and the error boxes receive.
+class RecordingObserver : public ExtractionObserver {
+ public:
+  void OnEntryName(const char* name) override { events.push_back(std::string("name ") + name); }
+  bool OnProgress(uint16_t units) override {
+    events.push_back("progress " + std::to_string(units));
+    return false;
+  }
+  void OnError(int errorClass, const char* text) override {
+    events.push_back("error " + std::to_string(errorClass) + " " + text);
+  }
+  std::vector<std::string> events;
+};
+
+const std::string& ArchivePath() {
+  static const std::string path = "/tmp/ks-job-fuzz-" + std::to_string(getpid()) + ".zip";
+  return path;
+}
+
+int32_t RunJob(bool fast, RecordingObserver* observer) {
+  inflateFastPath = fast;
+  dataPathFastPath = fast;
+  ExtractionRequest request{};
+  request.archivePath = ArchivePath().c_str();
+  request.progressWindow = observer;
+  request.reportCrcErrors = 1;
+  if (RunExtractionJob(&request) != 1) abort();
+  if (request.result != 0 && request.result != kAbortError) {
+    fprintf(stderr, "job ended with %d\n", request.result);
+    abort();
+  }
+  return request.result;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FILE* file = fopen(ArchivePath().c_str(), "wb");
+  if (!file) abort();
+  if (size > 0 && fwrite(data, 1, size, file) != size) abort();
+  fclose(file);
+  RecordingObserver plain, fast;
+  int32_t plainResult = RunJob(false, &plain);
+  int32_t fastResult = RunJob(true, &fast);
+  if (fastResult != plainResult || fast.events != plain.events) {
+    fprintf(stderr, "fast paths differ: result %d/%d, %zu/%zu events\n", fastResult, plainResult,
+            fast.events.size(), plain.events.size());
+    abort();
+  }
+  return 0;
+}

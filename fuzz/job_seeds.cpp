@@ -1,0 +1,56 @@
+// Writes the job fuzzer's seed corpus with the tests' ZIP writer: stored, deflated and
+// encrypted entries, descriptors, folders, empty entries, junk between records.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "support/sample_data.h"
+#include "support/zip_writer.h"
+#include "unzip/builtin_password.h"
+
+namespace {
+
+std::string Sample(sample_data::Kind kind, size_t size, uint32_t seed) {
+  std::vector<uint8_t> data = sample_data::Make(kind, size, seed);
+  return {data.begin(), data.end()};
+}
+
+ZipEntry Entry(const std::string& name, const std::string& data, uint16_t method,
+               bool encrypted = false, Descriptor descriptor = Descriptor::kNone) {
+  ZipEntry entry;
+  entry.name = name;
+  entry.data = data;
+  entry.method = method;
+  if (encrypted) entry.password = std::string(kBuiltInPassword);
+  entry.descriptor = descriptor;
+  return entry;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) return 2;
+  using sample_data::Kind;
+  std::vector<std::vector<ZipEntry>> archives = {
+      {},
+      {Entry("a.txt", "hello, hello, hello", 0)},
+      {Entry("a.txt", Sample(Kind::kText, 3000, 1), 8)},
+      {Entry("b.bin", Sample(Kind::kBinary, 5000, 2), 8), Entry("docs/", "", 0),
+       Entry("empty", "", 0)},
+      {Entry("c.txt", Sample(Kind::kText, 2000, 3), 8, true)},
+      {Entry("d.bin", Sample(Kind::kRun, 4000, 4), 0, true),
+       Entry("e.txt", Sample(Kind::kText, 1000, 5), 8, false, Descriptor::kWithSignature)},
+      {Entry("f.txt", Sample(Kind::kText, 700, 6), 8, false, Descriptor::kWithoutSignature),
+       Entry("g.bin", Sample(Kind::kRandom, 300, 7), 8)},
+  };
+  int n = 0;
+  for (const auto& entries : archives) {
+    std::string bytes = MakeZip(entries);
+    std::string path = std::string(argv[1]) + "/seed" + std::to_string(n++) + ".zip";
+    FILE* file = fopen(path.c_str(), "wb");
+    if (!file) return 1;
+    fwrite(bytes.data(), 1, bytes.size(), file);
+    fclose(file);
+  }
+  return 0;
+}

@@ -1,0 +1,220 @@
+// Deflated and stored entries through the whole job: plain and encrypted, into files and
+// test-only, with the fast paths (the decoder's loop, the stored copy, decryption as the decoder
+// reaches the bytes, the CRC in lanes) checked against the straightforward ones, and damaged
+// entries that must still end their job.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <string>
+#include <vector>
+
+#include "support/sample_data.h"
+#include "unit/engine_harness.h"
+#include "unzip/builtin_password.h"
+#include "unzip/crc32.h"
+#include "unzip/data_path.h"
+#include "unzip/decrypt.h"
+#include "unzip/inflate.h"
+
+namespace engine_test {
+namespace {
+
+using sample_data::Kind;
+
+std::string Sample(Kind kind, size_t size, uint32_t seed) {
+  std::vector<uint8_t> data = sample_data::Make(kind, size, seed);
+  return {data.begin(), data.end()};
+}
+
+ZipEntry Entry(const std::string& name, const std::string& data, uint16_t method, bool encrypted) {
+  ZipEntry entry = Stored(name, data);
+  entry.method = method;
+  if (encrypted) entry.password = std::string(kBuiltInPassword);
+  return entry;
+}
+
+// Sizes one below, at and one above the data path's block, the window and the progress unit.
+constexpr size_t kSizes[] = {0,     1,     10239, 10240, 10241, 28671, 28672,
+                             28673, 32767, 32768, 32769, 65536, 150000};
+
+// Chooses the decoder's and the data path's fast or straightforward paths for a scope.
+struct FastPathScope {
+  explicit FastPathScope(bool fast) { inflateFastPath = dataPathFastPath = fast; }
+  ~FastPathScope() { inflateFastPath = dataPathFastPath = true; }
+};
+
+bool SameKeys(const DecryptionKeys& a, const DecryptionKeys& b) {
+  return a.key0 == b.key0 && a.key1 == b.key1 && a.key2 == b.key2;
+}
+
+class DeflatedEntryTest : public EngineTest {
+ protected:
+  // Every sample kind at every size, as `method`, encrypted or not.
+  std::vector<ZipEntry> Corpus(uint16_t method, bool encrypted) {
+    std::vector<ZipEntry> entries;
+    uint32_t seed = 1;
+    for (Kind kind : {Kind::kText, Kind::kBinary, Kind::kRandom, Kind::kRun}) {
+      for (size_t size : kSizes) {
+        entries.push_back(Entry(std::string(sample_data::KindName(kind)) + std::to_string(size),
+                                Sample(kind, size, seed++), method, encrypted));
+      }
+    }
+    return entries;
+  }
+};
+
+TEST_F(DeflatedEntryTest, EntriesComeOutByteIdenticalWithBothPaths) {
+  for (uint16_t method : {8, 0}) {
+    for (bool encrypted : {false, true}) {
+      std::vector<ZipEntry> entries = Corpus(method, encrypted);
+      std::string archive = MakeZip(entries);
+      std::vector<std::string> firstEvents;
+      DecryptionKeys firstKeys{};
+      for (bool fast : {false, true}) {
+        SCOPED_TRACE(testing::Message()
+                     << "method " << method << " encrypted " << encrypted << " fast " << fast);
+        FastPathScope scope(fast);
+        observer_.events.clear();
+        decryptionKeys = {};
+        ASSERT_EQ(Extract(archive, {.reportCrc = true}), 0) << observer_.errors[0];
+        EXPECT_TRUE(observer_.errors.empty());
+        for (const ZipEntry& entry : entries) {
+          ASSERT_EQ(ReadBytes(OutFile(entry.name)), entry.data) << entry.name;
+        }
+        // The same progress messages at the same points, whichever paths run, and the keys
+        // left as the last entry's whole data left them.
+        if (!fast) firstEvents = observer_.events;
+        if (!fast) firstKeys = decryptionKeys;
+        EXPECT_EQ(observer_.events, firstEvents);
+        EXPECT_TRUE(SameKeys(decryptionKeys, firstKeys));
+        fs::remove_all(Out());
+        fs::create_directory(Out());
+      }
+    }
+  }
+}
+
+// Bytes after the end of an encrypted entry's Deflate stream, within its data: the decoder never
+// reaches them, yet the keys end as if they had been decrypted with the block, and the next
+// entry is found by the walk's resync the same way on both paths.
+TEST_F(DeflatedEntryTest, EncryptedBytesBeyondTheStreamEndTheSameWay) {
+  std::string data = Sample(Kind::kText, 40000, 21);
+  ZipEntry padded = Entry("padded.txt", data, 8, true);
+  uint32_t trailing = 3000;
+  padded.claimedCompressedSize = 12 + uint32_t(RawDeflate(data).size()) + trailing;
+  auto archive = [&](bool withNext) {
+    ZipWriter writer;
+    writer.Add(padded);
+    writer.AddBytes(std::string(trailing, '\x5a'));
+    if (withNext) writer.Add(Entry("next.bin", Sample(Kind::kBinary, 9000, 22), 8, true));
+    return writer.Finish();
+  };
+  std::vector<std::string> firstEvents;
+  DecryptionKeys firstKeys{};
+  for (bool fast : {false, true}) {
+    SCOPED_TRACE(testing::Message() << "fast " << fast);
+    FastPathScope scope(fast);
+    observer_.events.clear();
+    ASSERT_EQ(Extract(archive(true), {.testOnly = true, .reportCrc = true}), 0);
+    if (!fast) firstEvents = observer_.events;
+    EXPECT_EQ(observer_.events, firstEvents);
+    EXPECT_EQ(Announced(), (std::vector<std::string>{"padded.txt", "next.bin"}));
+    // The next entry starts the keys afresh: the padded one alone shows where they end.
+    ASSERT_EQ(Extract(archive(false), {.testOnly = true, .reportCrc = true}), 0);
+    if (!fast) firstKeys = decryptionKeys;
+    EXPECT_TRUE(SameKeys(decryptionKeys, firstKeys));
+  }
+}
+
+TEST_F(DeflatedEntryTest, TestOnlyJobChecksEveryCrcAndWritesNothing) {
+  std::vector<ZipEntry> entries = Corpus(8, true);
+  ASSERT_EQ(Extract(MakeZip(entries), {.testOnly = true, .reportCrc = true}), 0);
+  EXPECT_TRUE(ListFiles(Out()).empty());
+  EXPECT_EQ(Announced().size(), entries.size());
+  // A corrupted byte in a deflated entry's data shows in its CRC.
+  entries.resize(1);
+  entries[0] = Entry("bad.txt", Sample(Kind::kText, 50000, 3), 8, false);
+  std::string archive = MakeZip(entries);
+  archive[30 + 7 + 2000] ^= 0x10;
+  EXPECT_EQ(Extract(archive, {.testOnly = true, .reportCrc = true}), kAbortError);
+  ASSERT_EQ(observer_.errors.size(), 1u);
+  EXPECT_EQ(observer_.errors[0].rfind("ZIP damaged: file bad.txt: Bad CRC", 0), 0u);
+}
+
+// An entry cut short at every byte, its header claiming the shorter size: every job ends,
+// the output never grows past the whole entry, and the damage shows in the CRC.
+TEST_F(DeflatedEntryTest, EveryTruncatedEntryEndsItsJob) {
+  for (bool encrypted : {false, true}) {
+    std::string data = Sample(Kind::kText, 8000, 9);
+    ZipEntry entry = Entry("cut.txt", data, 8, encrypted);
+    uint32_t header = encrypted ? 12 : 0;
+    uint32_t full = header + uint32_t(RawDeflate(data).size());
+    for (uint32_t claimed = header; claimed < full; claimed++) {
+      entry.claimedCompressedSize = claimed;
+      int32_t result = Extract(MakeZip({entry}), {.reportCrc = true});
+      std::string out = ReadBytes(OutFile("cut.txt"));
+      ASSERT_LE(out.size(), data.size()) << "claimed " << claimed;
+      // Only the last byte or so missing: the repeated last byte may still end the stream well.
+      if (out == data && result == 0) continue;
+      ASSERT_EQ(result, kAbortError) << "claimed " << claimed;
+      ASSERT_EQ(observer_.errors.back().rfind("ZIP damaged: file ", 0), 0u)
+          << "claimed " << claimed << " encrypted " << encrypted << ": " << observer_.errors.back();
+    }
+  }
+}
+
+// The archive file itself cut at every byte: a short read ends the job, or the walk reports the
+// missing records; nothing runs on.
+TEST_F(DeflatedEntryTest, EveryTruncatedArchiveEndsItsJob) {
+  std::string archive = MakeZip({Entry("a.bin", Sample(Kind::kBinary, 5000, 4), 8, true),
+                                 Entry("b.txt", Sample(Kind::kText, 5000, 5), 8, false)});
+  for (size_t size = 0; size < archive.size(); size++) {
+    ASSERT_EQ(Extract(archive.substr(0, size), {.testOnly = true}), kAbortError) << size;
+  }
+}
+
+// The CRC in lanes against one table step per byte, over every length up to several rounds of
+// the lanes, at every alignment, and over whole blocks.
+TEST(Crc32Test, LanesAgreeWithBytewise) {
+  std::vector<uint8_t> data = sample_data::Make(Kind::kRandom, 70000, 11);
+  EXPECT_EQ(~Crc32Update(0xFFFFFFFF, reinterpret_cast<const uint8_t*>("123456789"), 9),
+            0xCBF43926u);
+  for (size_t start = 0; start < 9; start++) {
+    for (size_t length = 0; length < 300; length++) {
+      ASSERT_EQ(Crc32Update(0x12345678, data.data() + start, uint32_t(length)),
+                Crc32UpdateBytewise(0x12345678, data.data() + start, uint32_t(length)))
+          << start << " " << length;
+    }
+  }
+  for (uint32_t length : {28671u, 28672u, 28673u, 65536u}) {
+    ASSERT_EQ(Crc32Update(0xFFFFFFFF, data.data() + 3, length),
+              Crc32UpdateBytewise(0xFFFFFFFF, data.data() + 3, length));
+  }
+  EXPECT_EQ(~Crc32Update(0xFFFFFFFF, data.data(), uint32_t(data.size())),
+            uint32_t(crc32(0, data.data(), uInt(data.size()))));
+}
+
+// Decrypting a buffer at once, or in pieces of any size one after the other (as a block is
+// decrypted while the decoder reaches it), against DecryptByte and UpdateKeys byte by byte.
+TEST(DecryptBufferTest, AgreesWithByteByByte) {
+  std::vector<uint8_t> data = sample_data::Make(Kind::kRandom, 5000, 12);
+  std::vector<uint8_t> oneByOne = data;
+  InitKeys(kBuiltInPassword);
+  for (uint8_t& byte : oneByOne) {
+    byte ^= DecryptByte();
+    UpdateKeys(byte);
+  }
+  DecryptionKeys after = decryptionKeys;
+  for (size_t piece : {size_t(5000), size_t(1), size_t(2), size_t(7), size_t(64), size_t(999)}) {
+    std::vector<uint8_t> copy = data;
+    InitKeys(kBuiltInPassword);
+    for (size_t at = 0; at < copy.size(); at += piece) {
+      DecryptBuffer(copy.data() + at, uint32_t(std::min(piece, copy.size() - at)));
+    }
+    EXPECT_TRUE(copy == oneByOne) << piece;
+    EXPECT_TRUE(SameKeys(decryptionKeys, after)) << piece;
+  }
+}
+
+}  // namespace
+}  // namespace engine_test
