@@ -17,3 +17,10 @@ foreach(kind win32 e2e)
       ENVIRONMENT "KS_BUILD=${CMAKE_BINARY_DIR};KS_WINE_ARCH=${KS_WINE_ARCH};KS_WIN_TREE=${KS_WINE_TREE};KS_PRODUCT_TREE=${KS_PRODUCT_TREE}")
   endforeach()
 endforeach()
+
+# The packed-distribution test installs what `ksdist pack` made natively just before it.
+add_test(NAME e2e.packed_distribution_prepare
+         COMMAND ${KS_ROOT}/tests/e2e/packed_distribution_prepare.sh $<TARGET_FILE:ksdist>
+                 ${KS_WINE_TREE} ${CMAKE_BINARY_DIR}/packed-e2e)
+set_tests_properties(e2e.packed_distribution_prepare PROPERTIES FIXTURES_SETUP packed_distribution)
+set_tests_properties(e2e.packed_distribution_test PROPERTIES FIXTURES_REQUIRED packed_distribution)

@@ -1,31 +1,32 @@
 #!/usr/bin/env bash
-# `make demo`: lays out a distribution folder from the build (SETUP.EXE, the seven side files
-# with SETUP.EXE's exact time, setup.ks holding the stand-in product) and runs SETUP.EXE from it
-# under Wine up to the launch of the product. With DISPLAY set the windows appear there and you
-# click through them; without it the run happens on Xvfb and the UI robot answers.
+# `make demo`: what a release engineer does, then what a customer sees. Packs the sample product
+# (tests/fixtures/sample: the stand-in KESTRA32.EXE, the worker library ksshlex1.dll and a few
+# megabytes of generated documents) into a distribution folder with `ksdist pack`, proves it
+# with `ksdist verify`, and runs SETUP.EXE from it under Wine up to the launch of the product.
+# With DISPLAY set the windows appear there and you click through them; without it the run
+# happens on Xvfb and the UI robot accepts the suggested folder.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 arch=$(sed -n 's/^KS_WINE_ARCH:[A-Z]*=//p' "$build/CMakeCache.txt")
 tree=$build/win32
 [ "$arch" = x86_64 ] && tree=$build/win64
-dist=$build/demo/dist
+ksdist=$build/tools/ksdist/ksdist
+demo=$build/demo
 
-echo "== Laying out a distribution in $dist"
-rm -rf "$build/demo"
-mkdir -p "$dist"
-cp "$tree/src/setup/SETUP.EXE" "$dist/SETUP.EXE"
-for name in README.TXT KESTRA.TXT LICENSE.TXT VENDOR.TXT WHATSNEW.TXT FILE_ID.DIZ ORDER.TXT; do
-  printf 'Kestra 8.0 - %s\r\n' "$name" > "$dist/$name"
-  touch -r "$dist/SETUP.EXE" "$dist/$name"
-done
-python3 - "$tree/tests/fixtures/KESTRA32.EXE" "$dist/setup.ks" <<'PY'
-import sys, zipfile
-with zipfile.ZipFile(sys.argv[2], "w", zipfile.ZIP_STORED) as archive:
-    archive.write(sys.argv[1], "KESTRA32.EX_")
-    archive.writestr("KESTRA.HLP", "Kestra help\r\n" * 200)
-PY
-ls -l "$dist"
+echo "== Generating the sample product in $demo/product"
+rm -rf "$demo"
+mkdir -p "$demo"
+python3 "$root/tests/fixtures/sample/make_product.py" "$demo/product" \
+  --kestra32 "$tree/tests/fixtures/KESTRA32.EXE" --worker "$tree/tests/fixtures/ksshlex1.dll"
+(cd "$demo/product" && find . -type f | sort | sed 's|^\./|  |')
+
+echo "== ksdist pack"
+"$ksdist" pack --product "$demo/product" --side-files "$root/tests/fixtures/sample/side-files" \
+  --setup "$tree/src/setup/SETUP.EXE" --out "$demo/dist"
+
+echo "== ksdist verify"
+"$ksdist" verify "$demo/dist"
 
 mode=""
 if [ -n "${DISPLAY:-}" ]; then
@@ -33,11 +34,11 @@ if [ -n "${DISPLAY:-}" ]; then
   mode="--interactive"
   echo "== Running SETUP.EXE on $DISPLAY: click through the dialogs"
 else
-  echo "== Running SETUP.EXE on a private Xvfb display; the UI robot answers"
+  echo "== Running SETUP.EXE on a private Xvfb display; the UI robot accepts the suggested folder"
 fi
 export KS_BUILD=$build KS_WINE_ARCH=$arch KS_WIN_TREE=$tree KS_PRODUCT_TREE=$build/win32
 # Setup proposes Program Files\Kestra; start from a prefix without an earlier demo install.
 rm -rf "$build/wineprefix-$arch/drive_c/Kestra" "$build/wineprefix-$arch/drive_c/Program Files/Kestra"
-setup_w="Z:${dist//\//\\}\\SETUP.EXE"
+setup_w="Z:${demo//\//\\}\\dist\\SETUP.EXE"
 "$root/tests/support/wine-run" "$tree/tests/demo/demo_run.exe" "$setup_w" $mode -argv0 'C:\download\package.exe'
 echo "== Screenshots are in $build/artifacts (demo-*.png)"

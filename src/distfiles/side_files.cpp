@@ -10,10 +10,6 @@
 
 namespace {
 
-constexpr DWORD kSzddHeaderBytes = 14;
-constexpr BYTE kSzddMagic[8] = {'S', 'Z', 'D', 'D', 0x88, 0xF0, 0x27, 0x33};
-constexpr int kSzddSizeOffset = 10;
-
 bool SameFileTime(const FILETIME& a, const FILETIME& b) {
   return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
 }
@@ -89,16 +85,6 @@ HANDLE OpenForReading(const char* path) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-bool HasSzddSignature(const BYTE* header) {
-  for (int i = 0; i < static_cast<int>(sizeof kSzddMagic); ++i)
-    if (header[i] != kSzddMagic[i]) return false;
-  return true;
-}
-
-DWORD ReadLittleEndian32(const BYTE* bytes) {
-  return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<DWORD>(bytes[3]) << 24;
-}
-
 }  // namespace
 
 bool CheckSideFiles(HWND owner) {
@@ -154,8 +140,7 @@ DWORD CompressedSize(const char* path, DWORD fallback) {
   if (file == INVALID_HANDLE_VALUE) return fallback;
   BYTE header[kSzddHeaderBytes];
   DWORD read = 0;
-  bool szdd = ReadFile(file, header, sizeof header, &read, nullptr) && read == sizeof header &&
-              HasSzddSignature(header);
+  if (!ReadFile(file, header, sizeof header, &read, nullptr)) read = 0;
   CloseHandle(file);
-  return szdd ? ReadLittleEndian32(header + kSzddSizeOffset) : fallback;
+  return SzddExpandedSize(header, read, fallback);
 }

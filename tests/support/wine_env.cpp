@@ -38,6 +38,12 @@ std::string ArtifactsPath(const std::string& fileName) {
   return folder + "\\" + fileName;
 }
 
+std::string BuildPath(const std::string& name) {
+  std::string build = EnvironmentText("KS_BUILD_W");
+  if (build.empty()) ADD_FAILURE() << "KS_BUILD_W is not set: run the test through wine-run";
+  return build + "\\" + name;
+}
+
 WindowsVersionScope::WindowsVersionScope(const std::string& version) {
   HKEY key;
   if (RegCreateKeyExA(HKEY_CURRENT_USER, kWineKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,

@@ -14,6 +14,8 @@ std::string WinTreePath();
 std::string SetupExePath();
 std::string FixturePath(const std::string& name);
 std::string ArtifactsPath(const std::string& fileName);
+// A path inside the build folder (KS_BUILD_W), for what native steps laid out for a test.
+std::string BuildPath(const std::string& name);
 
 // Sets HKCU\Software\Wine "Version" (win31, nt351, win95, nt40, win10, ...) for the processes
 // started while it lives, and puts the previous value back afterwards.

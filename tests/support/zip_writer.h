@@ -1,13 +1,15 @@
 // A ZIP archive writer for tests: stored and deflated entries, traditional encryption under any
 // password, data descriptors with and without signature, folder and empty entries, extra fields,
-// comments, the central directory and end record, and junk wherever a test puts it. Raw deflate
-// and the CRC come from zlib, used as a black box.
+// comments, the central directory and end record, and junk wherever a test puts it. The records
+// themselves are ksdist's (zip_records.h), so the tests write what the tool writes.
 #pragma once
 #include <cstdint>
 #include <optional>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "zip_records.h"
 
 enum class Descriptor { kNone, kWithSignature, kWithoutSignature };
 
@@ -27,9 +29,6 @@ struct ZipEntry {
   std::optional<uint32_t> claimedCompressedSize;
   std::optional<uint8_t> checkByte;  // the encryption header's last plain byte
 };
-
-uint16_t DosTime(int hour, int minute, int second);
-uint16_t DosDate(int year, int month, int day);
 
 class ZipWriter {
  public:
@@ -58,10 +57,6 @@ class ZipWriter {
 
 // An archive of the given entries with its central directory.
 std::string MakeZip(const std::vector<ZipEntry>& entries, uint32_t seed = 1995);
-
-// zlib's raw deflate (no header), and zlib's CRC-32.
-std::string RawDeflate(const std::string& data, int level = 9);
-uint32_t ZlibCrc32(const std::string& data);
 
 // Encrypts `plain` with the traditional ZIP scheme: 11 random bytes and `checkByte` as the
 // 12-byte header, then the data.

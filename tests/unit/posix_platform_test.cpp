@@ -1,5 +1,5 @@
-// The POSIX side of the extractor's seam: stored names in code page 437 become UTF-8, and the
-// conversion never cuts a character in half.
+// The POSIX side of the extractor's seam: stored names in code page 437 become UTF-8 and back,
+// and the conversion never cuts a character in half.
 #include "unzip/posix/posix_platform.h"
 
 #include <gtest/gtest.h>
@@ -38,6 +38,40 @@ TEST(PosixPlatform, ConversionStopsBeforeACharacterThatDoesNotFit) {
   EXPECT_STREQ(converted, "aé");
   Cp437ToUtf8("abcdef", converted, sizeof converted);
   EXPECT_STREQ(converted, "abcd");
+}
+
+TEST(PosixPlatform, EveryCharacterComesBackFromUtf8) {
+  for (int c = 0x20; c < 0x100; ++c) {
+    std::string one(1, static_cast<char>(c));
+    char back[4];
+    ASSERT_TRUE(Utf8ToCp437(IconvCp437(one).c_str(), back, sizeof back)) << std::hex << c;
+    EXPECT_EQ(back, one) << std::hex << c;
+  }
+}
+
+TEST(PosixPlatform, Utf8ThatCodePage437CannotHoldIsRefused) {
+  struct Case {
+    const char* text;
+    size_t capacity;
+    bool converts;
+  } cases[] = {
+      {"KESTRA.HLP", 11, true},
+      {"KESTRA.HLP", 10, false},        // the NUL needs its byte
+      {"caf\xc3\xa9.txt", 9, true},     // é is 0x82
+      {"\xe2\x82\xac.txt", 16, false},  // the euro sign is not there
+      {"\xf0\x9f\x90\xa6", 16, false},  // nor anything beyond 16 bits
+      {"bad\xc3", 16, false},
+      {"\xc0\xaf", 16, false},  // cut short; overlong slash
+      {"", 1, true},
+      {"", 0, false},
+  };
+  for (const Case& c : cases) {
+    char out[16] = "untouched";
+    EXPECT_EQ(Utf8ToCp437(c.text, out, static_cast<uint32_t>(c.capacity)), c.converts) << c.text;
+  }
+  char out[16];
+  ASSERT_TRUE(Utf8ToCp437("caf\xc3\xa9", out, sizeof out));
+  EXPECT_STREQ(out, "caf\x82");
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "pack.h"
 #include "unpack.h"
+#include "verify.h"
 
 namespace {
 
@@ -12,11 +14,13 @@ const char kHelp[] =
     "The Kestra distribution tool.\n"
     "\n"
     "Commands:\n"
+    "  pack     build a distribution folder from a product folder\n"
+    "  verify   check a distribution folder as SETUP.EXE will, and then some\n"
     "  unpack   extract or test a ZIP archive with SETUP.EXE's own extraction engine\n"
     "\n"
     "Run 'ksdist COMMAND --help' for the arguments of a command.\n"
     "\n"
-    "Exit status: 0 done, 2 an error ended the command (its text on stderr),\n"
+    "Exit status: 0 done, 2 an error ended the command (or verify found a problem),\n"
     "99 cancelled (Ctrl-C), 64 usage error.\n";
 
 }  // namespace
@@ -31,6 +35,8 @@ int main(int argc, char** argv) {
     std::fputs(kHelp, stdout);
     return kExitDone;
   }
+  if (!std::strcmp(argv[1], "pack")) return RunPack(argc - 2, argv + 2);
+  if (!std::strcmp(argv[1], "verify")) return RunVerify(argc - 2, argv + 2);
   if (!std::strcmp(argv[1], "unpack")) return RunUnpack(argc - 2, argv + 2);
   std::fprintf(stderr, "ksdist: unknown command '%s'\n\n%s", argv[1], kHelp);
   return kExitUsage;

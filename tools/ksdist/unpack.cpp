@@ -1,6 +1,5 @@
 #include "unpack.h"
 
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "interrupt.h"
 #include "unzip/extraction.h"
 #include "unzip/posix/posix_platform.h"
 
@@ -49,12 +49,6 @@ const char kUnpackHelp[] =
     "  64  usage error\n";
 
 namespace {
-
-volatile sig_atomic_t interrupted = 0;
-
-void OnInterrupt(int) {
-  interrupted = 1;
-}
 
 struct UnpackOptions {
   std::string archive;
@@ -134,9 +128,9 @@ class TerminalObserver : public ExtractionObserver {
     units_ += static_cast<uint16_t>(units - lastUnits_);
     lastUnits_ = units;
     Draw();
-    return interrupted != 0;
+    return Interrupted();
   }
-  bool OnPump() override { return interrupted != 0; }
+  bool OnPump() override { return Interrupted(); }
   void OnError(int, const char* text) override {
     EndLine();
     std::fprintf(stderr, "%s\n", text);
@@ -191,9 +185,7 @@ int RunUnpack(int argc, char** argv) {
   int status = ParseArguments(argc, argv, options);
   if (status >= 0) return status;
 
-  struct sigaction action = {};
-  action.sa_handler = OnInterrupt;
-  sigaction(SIGINT, &action, nullptr);
+  CatchInterrupt();
 
   TerminalObserver observer(isatty(STDERR_FILENO) != 0,
                             ArchiveUnits(options.archive, options.offset));

@@ -59,6 +59,24 @@ uint32_t EncodeUtf8(uint16_t code, char* out) {
   return 3;
 }
 
+// Decodes one UTF-8 character of up to three bytes (all that code page 437 needs) at `p`;
+// returns its length, or 0 when the bytes are not such a character.
+uint32_t DecodeUtf8(const unsigned char* p, uint16_t& code) {
+  if (p[0] < 0x80) {
+    code = p[0];
+    return 1;
+  }
+  if ((p[0] & 0xE0) == 0xC0 && (p[1] & 0xC0) == 0x80) {
+    code = static_cast<uint16_t>((p[0] & 0x1F) << 6 | (p[1] & 0x3F));
+    return code >= 0x80 ? 2 : 0;
+  }
+  if ((p[0] & 0xF0) == 0xE0 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+    code = static_cast<uint16_t>((p[0] & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F));
+    return code >= 0x800 ? 3 : 0;
+  }
+  return 0;
+}
+
 bool AllocationAllowed() {
   if (allocationsBeforeFailure < 0) return true;
   return allocationsBeforeFailure-- != 0;
@@ -93,6 +111,24 @@ void Cp437ToUtf8(const char* source, char* target, uint32_t capacity) {
     used += length;
   }
   if (capacity) target[used] = '\0';
+}
+
+bool Utf8ToCp437(const char* source, char* target, uint32_t capacity) {
+  if (capacity == 0) return false;
+  uint32_t used = 0;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(source); *p;) {
+    uint16_t code;
+    uint32_t length = DecodeUtf8(p, code);
+    if (!length || used + 1 >= capacity) return false;
+    int byte = code < 0x80 ? code : -1;
+    for (int i = 0; i < 128 && byte < 0; ++i)
+      if (kCp437High[i] == code) byte = 0x80 + i;
+    if (byte < 0) return false;
+    target[used++] = static_cast<char>(byte);
+    p += length;
+  }
+  target[used] = '\0';
+  return true;
 }
 
 void FailAllocationAfter(int successes) {

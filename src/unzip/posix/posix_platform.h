@@ -28,6 +28,9 @@ void FreeNameList(NameListNode* list);
 
 // Converts a code page 437 text to UTF-8 (at most capacity - 1 bytes, whole characters only).
 void Cp437ToUtf8(const char* source, char* target, uint32_t capacity);
+// The way back, for names that go into an archive: false when `source` is not UTF-8, holds a
+// character that code page 437 lacks, or does not fit in capacity - 1 bytes.
+bool Utf8ToCp437(const char* source, char* target, uint32_t capacity);
 
 // For tests: after `successes` more successful allocations, the next allocation of the
 // extractor fails (once). A negative count turns this off.

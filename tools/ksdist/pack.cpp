@@ -1,0 +1,557 @@
+#include "pack.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <random>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "dist_rules.h"
+#include "distfiles/side_file_table.h"
+#include "interrupt.h"
+#include "unpack.h"
+#include "unzip/builtin_password.h"
+#include "unzip/posix/posix_platform.h"
+#include "zip_records.h"
+
+const char kPackHelp[] =
+    "usage: ksdist pack --product DIR --side-files DIR --setup SETUP.EXE --out DIST\n"
+    "                   [--store] [--no-encrypt] [--password TEXT] [--level N]\n"
+    "\n"
+    "Builds the distribution folder DIST: a copy of SETUP.EXE, the seven side files from the\n"
+    "side-files folder (README.TXT KESTRA.TXT LICENSE.TXT VENDOR.TXT WHATSNEW.TXT FILE_ID.DIZ\n"
+    "ORDER.TXT, copied byte for byte and given SETUP.EXE's last-write time to the nanosecond),\n"
+    "and setup.ks, a ZIP archive of every file below the product folder.\n"
+    "\n"
+    "  --product DIR     the product as it is to be installed; SETUP.EXE puts every file in\n"
+    "                    the install folder under its base name, so subfolders are flattened\n"
+    "                    and two files with one name (case ignored) are an error.\n"
+    "                    KESTRA32.EXE must be there; it is stored as KESTRA32.EX_\n"
+    "  --side-files DIR  the folder holding the seven side files\n"
+    "  --setup FILE      the SETUP.EXE to ship; the distribution takes its last-write time\n"
+    "  --out DIST        the folder to create; it must not exist or be empty\n"
+    "  --store           store every file without compression\n"
+    "  --level N         deflate at zlib level N, 1 to 9 (default 9); a file that does not\n"
+    "                    shrink is stored\n"
+    "  --no-encrypt      do not encrypt (SETUP.EXE reads both)\n"
+    "  --password TEXT   encrypt with TEXT instead of the built-in password (SETUP.EXE knows\n"
+    "                    only the built-in one: for tests)\n"
+    "\n"
+    "Entry times are the files' last-write times in local time, to the even second below.\n"
+    "The distribution is written into a temporary folder beside DIST and renamed at the end:\n"
+    "after an error DIST does not exist.\n"
+    "\n"
+    "Exit status: 0 written, 2 an error (one line on stderr naming the file), 99 cancelled\n"
+    "(Ctrl-C), 64 usage error.\n";
+
+namespace {
+
+constexpr size_t kBlockBytes = 1 << 16;
+constexpr uint64_t kLargestEntry = 0xFFFFFFFFu;
+// SETUP.EXE positions the archive with signed 32-bit offsets.
+constexpr uint64_t kLargestArchive = 0x7FFFFFFFu;
+
+struct PackOptions {
+  std::string product, sideFiles, setup, out;
+  bool store = false;
+  bool encrypt = true;
+  std::string password = kBuiltInPassword;
+  bool ownPassword = false;
+  int level = 9;
+};
+
+// Ends the command: `path` is the file concerned, `what` says what went wrong with it.
+struct PackError : std::runtime_error {
+  PackError(const std::string& path, const std::string& what)
+      : std::runtime_error(path + ": " + what) {}
+};
+
+struct PackCancelled {};
+
+[[noreturn]] void Fail(const std::string& path, const std::string& what) {
+  throw PackError(path, what);
+}
+
+[[noreturn]] void FailWithErrno(const std::string& path, const std::string& doing) {
+  Fail(path, doing + ": " + std::strerror(errno));
+}
+
+void CheckInterrupt() {
+  if (Interrupted()) throw PackCancelled();
+}
+
+int UsageError(const std::string& what) {
+  std::fprintf(stderr, "ksdist pack: %s\n\n%s", what.c_str(), kPackHelp);
+  return kExitUsage;
+}
+
+// Returns -1 when the arguments are complete, else the exit status to end with.
+int ParseArguments(int argc, char** argv, PackOptions& options) {
+  std::pair<const char*, std::string*> valued[] = {{"--product", &options.product},
+                                                   {"--side-files", &options.sideFiles},
+                                                   {"--setup", &options.setup},
+                                                   {"--out", &options.out}};
+  for (int i = 0; i < argc; ++i) {
+    std::string arg = argv[i];
+    bool hasValue = i + 1 < argc;
+    auto option = std::find_if(std::begin(valued), std::end(valued),
+                               [&](const auto& v) { return arg == v.first; });
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kPackHelp, stdout);
+      return kExitDone;
+    } else if (option != std::end(valued)) {
+      if (!hasValue) return UsageError(arg + " needs a value");
+      *option->second = argv[++i];
+    } else if (arg == "--level") {
+      std::string value = hasValue ? argv[++i] : "";
+      if (value.size() != 1 || value[0] < '1' || value[0] > '9')
+        return UsageError("--level needs a number from 1 to 9");
+      options.level = value[0] - '0';
+    } else if (arg == "--password") {
+      if (!hasValue) return UsageError("--password needs a value");
+      options.password = argv[++i];
+      options.ownPassword = true;
+    } else if (arg == "--store") {
+      options.store = true;
+    } else if (arg == "--no-encrypt") {
+      options.encrypt = false;
+    } else {
+      return UsageError("unknown argument " + arg);
+    }
+  }
+  for (const auto& [name, value] : valued)
+    if (value->empty()) return UsageError(std::string(name) + " is missing");
+  if (!options.encrypt && options.ownPassword)
+    return UsageError("--password and --no-encrypt exclude each other");
+  return -1;
+}
+
+// A file descriptor that closes itself.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now, so that a late write error (a full disk on some file systems) is seen.
+  bool Close() {
+    int fd = fd_;
+    fd_ = -1;
+    return close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// A product or side file being read; errors name it.
+class InputFile {
+ public:
+  explicit InputFile(const std::string& path)
+      : path_(path), fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    if (fd_.get() < 0) FailWithErrno(path, "cannot open");
+    if (fstat(fd_.get(), &status_) != 0) FailWithErrno(path, "cannot read");
+    if (!S_ISREG(status_.st_mode)) Fail(path, "not a regular file");
+  }
+  const struct stat& status() const { return status_; }
+  // Fills `block` with up to its capacity; returns the count, 0 at the end.
+  size_t Read(char* block, size_t capacity) {
+    CheckInterrupt();
+    for (;;) {
+      ssize_t got = read(fd_.get(), block, capacity);
+      if (got >= 0) return static_cast<size_t>(got);
+      if (errno != EINTR) FailWithErrno(path_, "cannot read");
+    }
+  }
+  void Rewind() {
+    if (lseek(fd_.get(), 0, SEEK_SET) != 0) FailWithErrno(path_, "cannot read");
+  }
+
+ private:
+  std::string path_;
+  Descriptor fd_;
+  struct stat status_;
+};
+
+// A file being written into the distribution. Errors name it by its final path in DIST.
+class OutputFile {
+ public:
+  OutputFile(const std::string& path, const std::string& shownPath)
+      : shown_(shownPath), fd_(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666)) {
+    if (fd_.get() < 0) FailWithErrno(shown_, "cannot create");
+  }
+  uint64_t size() const { return size_; }
+  void Write(const std::string& bytes) {
+    WriteAt(size_, bytes);
+    size_ += bytes.size();
+  }
+  void WriteAt(uint64_t offset, const std::string& bytes) {
+    for (size_t done = 0; done < bytes.size();) {
+      ssize_t put = pwrite(fd_.get(), bytes.data() + done, bytes.size() - done,
+                           static_cast<off_t>(offset + done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) FailWithErrno(shown_, "cannot write");
+      done += static_cast<size_t>(put);
+    }
+  }
+  void Truncate(uint64_t size) {
+    if (ftruncate(fd_.get(), static_cast<off_t>(size)) != 0) FailWithErrno(shown_, "cannot write");
+    size_ = size;
+  }
+  void Close() {
+    if (!fd_.Close()) FailWithErrno(shown_, "cannot write");
+  }
+
+ private:
+  std::string shown_;
+  Descriptor fd_;
+  uint64_t size_ = 0;
+};
+
+// The temporary folder beside DIST; removed with everything in it unless it became DIST.
+class StagingFolder {
+ public:
+  explicit StagingFolder(const std::string& out) {
+    size_t slash = out.find_last_of('/');
+    std::string parent = slash == std::string::npos ? "." : out.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? out : out.substr(slash + 1);
+    std::string pattern = (slash == std::string::npos ? "" : parent) + "." + base + ".pack-XXXXXX";
+    if (!mkdtemp(pattern.data())) FailWithErrno(parent, "cannot create a folder in it");
+    path_ = pattern;
+    // mkdtemp keeps the folder private; DIST gets the mode any new folder would.
+    mode_t mask = umask(0);
+    umask(mask);
+    chmod(path_.c_str(), 0777 & ~mask);
+  }
+  ~StagingFolder() {
+    if (!path_.empty()) RemoveTree(path_);
+  }
+  StagingFolder(const StagingFolder&) = delete;
+  StagingFolder& operator=(const StagingFolder&) = delete;
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  void RenameTo(const std::string& out) {
+    if (rename(path_.c_str(), out.c_str()) != 0) FailWithErrno(out, "cannot create");
+    path_.clear();
+  }
+
+ private:
+  static void RemoveTree(const std::string& folder) {
+    if (DIR* listing = opendir(folder.c_str())) {
+      while (dirent* entry = readdir(listing))
+        if (std::strcmp(entry->d_name, ".") && std::strcmp(entry->d_name, ".."))
+          unlink((folder + "/" + entry->d_name).c_str());
+      closedir(listing);
+    }
+    rmdir(folder.c_str());
+  }
+  std::string path_;
+};
+
+struct ProductFile {
+  std::string path;
+  std::string stored;  // the base name in code page 437, KESTRA32.EXE as KESTRA32.EX_
+};
+
+// Every regular file below `folder` (symbolic links followed, each folder visited once), in
+// the order of their paths.
+void CollectFiles(const std::string& folder, std::set<std::pair<dev_t, ino_t>>& visited,
+                  std::vector<std::string>& files) {
+  DIR* listing = opendir(folder.c_str());
+  if (!listing) FailWithErrno(folder, "cannot read the folder");
+  std::vector<std::string> names;
+  while (dirent* entry = readdir(listing))
+    if (std::strcmp(entry->d_name, ".") && std::strcmp(entry->d_name, ".."))
+      names.push_back(entry->d_name);
+  closedir(listing);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    std::string path = folder + "/" + name;
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) FailWithErrno(path, "cannot read");
+    if (S_ISDIR(status.st_mode)) {
+      if (visited.insert({status.st_dev, status.st_ino}).second) CollectFiles(path, visited, files);
+    } else if (S_ISREG(status.st_mode)) {
+      files.push_back(path);
+    } else {
+      Fail(path, "not a regular file");
+    }
+  }
+}
+
+std::string BaseNameOf(const std::string& path) {
+  return path.substr(path.find_last_of('/') + 1);
+}
+
+// The product's files with the names SETUP.EXE will give them; refuses what it cannot install.
+std::vector<ProductFile> CollectProduct(const std::string& folder) {
+  struct stat status;
+  if (stat(folder.c_str(), &status) != 0) FailWithErrno(folder, "cannot read the folder");
+  if (!S_ISDIR(status.st_mode)) Fail(folder, "not a folder");
+  std::set<std::pair<dev_t, ino_t>> visited = {{status.st_dev, status.st_ino}};
+  std::vector<std::string> paths;
+  CollectFiles(folder, visited, paths);
+
+  std::vector<ProductFile> files;
+  InstalledNames installed;
+  bool hasMainProgram = false;
+  for (const std::string& path : paths) {
+    std::string name = BaseNameOf(path);
+    if (SameNameIgnoringCase(name, kMainProgramName)) {
+      name = kMainProgramStoredName;
+      hasMainProgram = true;
+    } else if (std::string problem = InstalledNameProblem(name); !problem.empty()) {
+      Fail(path, problem);
+    }
+    char stored[kLongestProductName * 3 + 1];
+    if (!Utf8ToCp437(name.c_str(), stored, sizeof stored))
+      Fail(path, "the name has characters that SETUP.EXE cannot write (code page 437 only)");
+    if (std::optional<std::string> other = installed.Add(name, path))
+      Fail(path, "SETUP.EXE would install it under the same name as " + *other);
+    files.push_back({path, stored});
+  }
+  if (!hasMainProgram)
+    Fail(folder + "/" + kMainProgramName, "missing: the product's main program must be there");
+  return files;
+}
+
+// Local time to the even second below, as the FAT file system keeps it; kept between the first
+// and the last stamp that the format can hold.
+std::pair<uint16_t, uint16_t> DosStamp(time_t time) {
+  struct tm local;
+  localtime_r(&time, &local);
+  if (local.tm_year < 80) return {DosDate(1980, 1, 1), DosTime(0, 0, 0)};
+  if (local.tm_year > 207) return {DosDate(2107, 12, 31), DosTime(23, 59, 58)};
+  return {DosDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday),
+          DosTime(local.tm_hour, local.tm_min, local.tm_sec)};
+}
+
+// Writes setup.ks entry by entry.
+class ArchiveWriter {
+ public:
+  ArchiveWriter(OutputFile& out, const PackOptions& options) : out_(out), options_(options) {}
+
+  void Add(const ProductFile& file) {
+    InputFile in(file.path);
+    if (static_cast<uint64_t>(in.status().st_size) > kLargestEntry)
+      Fail(file.path, "4 GiB or larger: too large for the archive");
+    ZipHeaderFields fields;
+    fields.name = file.stored;
+    fields.flags = options_.encrypt ? kFlagEncrypted : 0;
+    std::tie(fields.dosDate, fields.dosTime) = DosStamp(in.status().st_mtime);
+    fields.uncompressedSize = static_cast<uint32_t>(in.status().st_size);
+    fields.crc = Checksum(in, file.path, fields.uncompressedSize);
+    uint64_t header = out_.size();
+    out_.Write(LocalHeaderRecord(fields));
+    uint64_t data = out_.size();
+    fields.method = options_.store ? kMethodStored : kMethodDeflated;
+    uint64_t payload = WriteData(in, file.path, fields);
+    if (fields.method == kMethodDeflated && payload >= fields.uncompressedSize) {
+      out_.Truncate(data);
+      fields.method = kMethodStored;
+      payload = WriteData(in, file.path, fields);
+    }
+    fields.compressedSize = static_cast<uint32_t>(out_.size() - data);
+    out_.WriteAt(header, LocalHeaderRecord(fields));
+    central_ += CentralHeaderRecord(fields, static_cast<uint32_t>(header), kDosAttributeArchive);
+    ++count_;
+    productBytes_ += fields.uncompressedSize;
+    CheckSize();
+  }
+
+  void Finish() {
+    uint64_t start = out_.size();
+    out_.Write(central_);
+    out_.Write(
+        EndRecord(count_, static_cast<uint32_t>(central_.size()), static_cast<uint32_t>(start)));
+    CheckSize();
+    out_.Close();
+  }
+
+  uint32_t count() const { return count_; }
+  uint64_t productBytes() const { return productBytes_; }
+
+ private:
+  uint32_t Checksum(InputFile& in, const std::string& path, uint32_t size) {
+    uint32_t crc = 0;
+    uint64_t total = 0;
+    while (size_t got = in.Read(block_, sizeof block_)) {
+      crc = ZlibCrc32(crc, block_, got);
+      total += got;
+    }
+    if (total != size) Fail(path, "changed while it was being packed");
+    return crc;
+  }
+
+  // Writes the entry's data (encryption header, then the stored or deflated bytes) after what
+  // is in the archive; returns the count of compressed bytes without the encryption header.
+  uint64_t WriteData(InputFile& in, const std::string& path, const ZipHeaderFields& fields) {
+    in.Rewind();
+    std::optional<TraditionalCipher> cipher;
+    if (options_.encrypt) {
+      cipher.emplace(options_.password);
+      uint8_t random[kZipEncryptionHeaderBytes - 1];
+      for (uint8_t& byte : random) byte = static_cast<uint8_t>(random_());
+      out_.Write(cipher->Header(random, static_cast<uint8_t>(fields.crc >> 24)));
+    }
+    std::optional<RawDeflater> deflater;
+    if (fields.method == kMethodDeflated) deflater.emplace(options_.level);
+    uint64_t payload = 0, total = 0;
+    uint32_t crc = 0;
+    for (;;) {
+      size_t got = in.Read(block_, sizeof block_);
+      crc = ZlibCrc32(crc, block_, got);
+      total += got;
+      std::string piece;
+      if (deflater)
+        deflater->Deflate(block_, got, got == 0, piece);
+      else
+        piece.assign(block_, got);
+      if (cipher) cipher->Encrypt(piece.data(), piece.size());
+      out_.Write(piece);
+      payload += piece.size();
+      if (got == 0) break;
+    }
+    if (crc != fields.crc || total != fields.uncompressedSize)
+      Fail(path, "changed while it was being packed");
+    return payload;
+  }
+
+  void CheckSize() {
+    if (out_.size() > kLargestArchive)
+      Fail(options_.out + "/" + kArchiveName, "would pass 2 GiB, more than SETUP.EXE can read");
+  }
+
+  OutputFile& out_;
+  const PackOptions& options_;
+  std::random_device random_;
+  std::string central_;
+  uint32_t count_ = 0;
+  uint64_t productBytes_ = 0;
+  char block_[kBlockBytes];
+};
+
+void CopyFile(const std::string& from, const std::string& to, const std::string& shownTo) {
+  InputFile in(from);
+  OutputFile out(to, shownTo);
+  std::string block(kBlockBytes, '\0');
+  while (size_t got = in.Read(block.data(), block.size())) out.Write(block.substr(0, got));
+  out.Close();
+}
+
+// Gives `path` the last-write time `time` (and the same last-access time), to the nanosecond.
+void Stamp(const std::string& path, const std::string& shown, const UnixFileTime& time) {
+  UnixFileTime times[2] = {time, time};
+  if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
+    FailWithErrno(shown, "cannot set the last-write time");
+}
+
+// DIST must not exist yet, or be an empty folder that the finished distribution replaces.
+void CheckOut(const std::string& out) {
+  struct stat status;
+  if (lstat(out.c_str(), &status) != 0) {
+    if (errno != ENOENT) FailWithErrno(out, "cannot use");
+    return;
+  }
+  if (!S_ISDIR(status.st_mode)) Fail(out, "exists and is not a folder");
+  DIR* listing = opendir(out.c_str());
+  if (!listing) FailWithErrno(out, "cannot use");
+  bool empty = true;
+  while (dirent* entry = readdir(listing))
+    if (std::strcmp(entry->d_name, ".") && std::strcmp(entry->d_name, "..")) empty = false;
+  closedir(listing);
+  if (!empty) Fail(out, "exists and is not empty");
+}
+
+std::string SideFileSource(const PackOptions& options, const char* name) {
+  std::optional<std::string> path = FindIgnoringCase(options.sideFiles, name);
+  if (!path) Fail(options.sideFiles + "/" + name, "missing: every side file must be there");
+  return *path;
+}
+
+void CheckSetupExe(const std::string& path) {
+  InputFile in(path);
+  char magic[2] = {};
+  if (in.Read(magic, sizeof magic) != 2 || magic[0] != 'M' || magic[1] != 'Z')
+    Fail(path, "not a Windows program");
+}
+
+void Pack(const PackOptions& options) {
+  CheckOut(options.out);
+  CheckSetupExe(options.setup);
+  std::vector<std::string> sideFiles;
+  for (const SideFileEntry* row = kSideFiles; row->name; ++row)
+    sideFiles.push_back(SideFileSource(options, row->name));
+  std::vector<ProductFile> product = CollectProduct(options.product);
+
+  StagingFolder staging(options.out);
+  auto shown = [&](const std::string& name) { return options.out + "/" + name; };
+  CopyFile(options.setup, staging / kSetupExeName, shown(kSetupExeName));
+  for (size_t i = 0; i < sideFiles.size(); ++i)
+    CopyFile(sideFiles[i], staging / kSideFiles[i].name, shown(kSideFiles[i].name));
+  OutputFile archive(staging / kArchiveName, shown(kArchiveName));
+  ArchiveWriter writer(archive, options);
+  for (const ProductFile& file : product) writer.Add(file);
+  writer.Finish();
+
+  // Every file of the release gets SETUP.EXE's time: the side files must, setup.ks may.
+  struct stat setup;
+  if (stat(options.setup.c_str(), &setup) != 0) FailWithErrno(options.setup, "cannot read");
+  Stamp(staging / kSetupExeName, shown(kSetupExeName), setup.st_mtim);
+  for (const SideFileEntry* row = kSideFiles; row->name; ++row)
+    Stamp(staging / row->name, shown(row->name), setup.st_mtim);
+  Stamp(staging / kArchiveName, shown(kArchiveName), setup.st_mtim);
+  CheckInterrupt();
+  staging.RenameTo(options.out);
+
+  std::printf("ksdist pack: wrote %s\n", options.out.c_str());
+  std::printf("  %-12s last written %s (the side files carry the same time)\n", kSetupExeName,
+              FormatTime(setup.st_mtim).c_str());
+  std::printf(
+      "  %-12s %u files, %s bytes of product in %s bytes, %s, %s\n", kArchiveName, writer.count(),
+      Grouped(writer.productBytes()).c_str(), Grouped(archive.size()).c_str(),
+      options.store ? "stored" : ("deflated at level " + std::to_string(options.level)).c_str(),
+      !options.encrypt      ? "not encrypted"
+      : options.ownPassword ? "encrypted with the password given"
+                            : "encrypted with the built-in password");
+  if (options.ownPassword)
+    std::printf(
+        "  note: SETUP.EXE decrypts with its built-in password only; it will not "
+        "install this distribution\n");
+}
+
+}  // namespace
+
+int RunPack(int argc, char** argv) {
+  PackOptions options;
+  int status = ParseArguments(argc, argv, options);
+  if (status >= 0) return status;
+  while (options.out.size() > 1 && options.out.back() == '/') options.out.pop_back();
+  CatchInterrupt();
+  try {
+    Pack(options);
+    return kExitDone;
+  } catch (const PackError& error) {
+    std::fprintf(stderr, "ksdist pack: %s\n", error.what());
+  } catch (const PackCancelled&) {
+    std::fprintf(stderr, "ksdist pack: cancelled; %s was not written\n", options.out.c_str());
+    return kExitCancelled;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "ksdist pack: %s\n", error.what());
+  }
+  return kExitError;
+}
