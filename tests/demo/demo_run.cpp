@@ -1,8 +1,10 @@
 // The demo's driver: starts SETUP.EXE from a distribution folder and reports, as they appear,
 // the texts of every dialog and message box it shows, with a screenshot of each. Unattended it
 // answers like a user who accepts everything (OK in the welcome dialog, the first button of
-// every box); with --interactive it only watches while a person clicks. At the end it lists
-// the installed files and how the product was started.
+// every box) and runs setup with the progress gate, which holds it at each file and meter step
+// so that the progress dialog is read and photographed however fast the machine unpacks; with
+// --interactive it only watches while a person clicks. At the end it lists the installed files
+// and how the product was started.
 #include <windows.h>
 
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include <string>
 
 #include "support/distribution.h"
+#include "support/progress_gate.h"
 #include "support/ui_robot.h"
 #include "support/wine_env.h"
 
@@ -30,6 +33,21 @@ std::string Indented(std::string text) {
   return text;
 }
 
+// The texts of a dialog whose program is held at the gate: read from the window manager, since
+// the held program cannot answer messages.
+WindowInfo ReadHeldWindow(HWND window) {
+  auto text = [](HWND of) {
+    char buffer[1024] = "";
+    GetWindowTextA(of, buffer, sizeof buffer);
+    return std::string(buffer);
+  };
+  WindowInfo info = {window, "", text(window), {}, {}};
+  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+    info.controls.push_back({child, "", GetDlgCtrlID(child), text(child), 0,
+                             IsWindowVisible(child) != FALSE, IsWindowEnabled(child) != FALSE});
+  return info;
+}
+
 std::string Describe(const WindowInfo& window) {
   std::string text = "\"" + window.title + "\"";
   for (const ControlInfo& control : window.controls)
@@ -42,9 +60,10 @@ class Watcher {
  public:
   explicit Watcher(const Options& options) : options_(options) {}
 
-  // Looks at the program's windows once; true while something new was seen.
-  void Look(DWORD processId) {
+  // Looks at the program's windows once. The progress dialog is left to `AtStop` in a gated run.
+  void Look(DWORD processId, bool gated) {
     for (HWND window : TopLevelWindows(processId)) {
+      if (gated && GetDlgItem(window, kProgressFileItem)) continue;
       if (auto box = ReadMessageBox(window)) {
         ReportBox(*box);
         continue;
@@ -54,6 +73,30 @@ class Watcher {
         ReportWelcome(info);
       else if (info.Control(kProgressFileItem))
         ReportProgress(info);
+    }
+  }
+
+  // Setup is held at `stop`. What the dialog shows there is on the screen only after setup's
+  // next message pump, so a screenshot asked for at one stop is taken at the next.
+  void AtStop(const GateStop& stop) {
+    if (!pendingShot_.empty()) Shot(pendingShot_);
+    pendingShot_.clear();
+    if (stop.dialog != progress_) {
+      progress_ = stop.dialog;
+      std::printf("  progress dialog %s\n", Describe(ReadHeldWindow(stop.dialog)).c_str());
+      pendingShot_ = "progress";
+    }
+    if (stop.kind == kGateFileShown && !stop.fileName.empty())
+      std::printf("    installing %s\n", stop.fileName.c_str());
+    if (stop.kind == kGateProgress && !halfShown_ && 2 * stop.position >= stop.range) {
+      halfShown_ = true;
+      std::printf("    meter at %ld of %ld, in %s\n", stop.position, stop.range,
+                  stop.fileName.c_str());
+      pendingShot_ = "progress-half";
+    }
+    if (stop.kind == kGateClosing) {
+      std::printf("    meter at %ld of %ld as the dialog closes\n", stop.position, stop.range);
+      Shot("progress-done");
     }
   }
 
@@ -69,6 +112,7 @@ class Watcher {
   void ReportBox(const MessageBoxInfo& box) {
     if (box.window == lastBox_) return;
     lastBox_ = box.window;
+    boxSinceWelcome_ = true;
     std::printf("  message box \"%s\" (%s icon):\n    %s\n", box.caption.c_str(),
                 BoxIconName(box.icon), Indented(box.text).c_str());
     Shot("box");
@@ -77,8 +121,17 @@ class Watcher {
 
   void ReportWelcome(const WindowInfo& welcome) {
     installFolder_ = welcome.Control(kWelcomeFolderItem)->text;
-    if (welcome.window == welcome_) return;
+    if (welcome.window == welcome_) {
+      // Setup refused the folder and asks again: an unattended run gives up there.
+      if (boxSinceWelcome_ && IsWindowEnabled(welcome.window) && !options_.interactive) {
+        std::printf("    (setup asks for another folder: pressing Cancel)\n");
+        ClickButton(welcome.window, IDCANCEL);
+      }
+      boxSinceWelcome_ = false;
+      return;
+    }
     welcome_ = welcome.window;
+    boxSinceWelcome_ = false;
     std::printf("  welcome dialog %s\n", Describe(welcome).c_str());
     Shot("welcome");
     if (!options_.interactive) {
@@ -101,7 +154,8 @@ class Watcher {
   Options options_;
   int shots_ = 0;
   HWND lastBox_ = nullptr, welcome_ = nullptr, progress_ = nullptr;
-  std::string lastFile_;
+  std::string lastFile_, pendingShot_;
+  bool halfShown_ = false, boxSinceWelcome_ = false;
   std::string installFolder_ = kDefaultInstallFolder;
 };
 
@@ -117,6 +171,42 @@ void ListFolder(const std::string& folder) {
       std::printf("  %-14s %10lu bytes\n", found.cFileName, found.nFileSizeLow);
   } while (FindNextFileA(search, &found));
   FindClose(search);
+}
+
+// The prefix is shared with the tests, and a test stopped half-way leaves its settings behind.
+// Setup's folder suggestion depends on two of them; they are put back as a fresh prefix has them.
+void RestoreFolderSuggestionSettings() {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
+                    KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+    static const char kProgramFiles[] = "C:\\Program Files";
+    RegSetValueExA(key, "ProgramFilesDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(kProgramFiles),
+                   sizeof kProgramFiles);
+    RegCloseKey(key);
+  }
+  WriteProfileStringA("extensions", "zip", nullptr);
+}
+
+DWORD WatchSetup(const std::string& command, Watcher& watcher) {
+  ChildProcess setup(command);
+  if (!setup.started()) return 1;
+  while (!setup.Wait(100)) watcher.Look(setup.id(), false);
+  return setup.ExitCode();
+}
+
+DWORD ServeGatedSetup(const std::string& command, Watcher& watcher) {
+  GatedSetup setup(command);
+  if (!setup.gated()) return 1;
+  ChildProcess& process = setup.process();
+  while (!process.Wait(0)) {
+    if (std::optional<GateStop> stop = setup.NextStop(100, true)) {
+      watcher.AtStop(*stop);
+      setup.GoOn();
+    } else {
+      watcher.Look(process.id(), true);
+    }
+  }
+  return process.ExitCode();
 }
 
 }  // namespace
@@ -137,11 +227,12 @@ int main(int argc, char** argv) {
     return 64;
   }
   std::printf("starting %s%s\n", options.setupExe.c_str(), options.commandTail.c_str());
-  ChildProcess setup("\"" + options.setupExe + "\"" + options.commandTail);
-  if (!setup.started()) return 1;
+  RestoreFolderSuggestionSettings();
+  std::string command = "\"" + options.setupExe + "\"" + options.commandTail;
   Watcher watcher(options);
-  while (!setup.Wait(100)) watcher.Look(setup.id());
-  std::printf("SETUP.EXE ended with exit code %lu\n", setup.ExitCode());
+  DWORD exitCode =
+      options.interactive ? WatchSetup(command, watcher) : ServeGatedSetup(command, watcher);
+  std::printf("SETUP.EXE ended with exit code %lu\n", exitCode);
 
   std::printf("files in %s:\n", watcher.installFolder().c_str());
   ListFolder(watcher.installFolder());

@@ -33,9 +33,10 @@ class GatedSetup {
   ChildProcess& process() { return setup_; }
   bool gated() const { return hook_ != nullptr; }
 
-  // Waits for the next stop. None when setup shows a message box or ends instead (a failure
-  // after `milliseconds` of neither). Every stop must be followed by GoOn.
-  std::optional<GateStop> NextStop(DWORD milliseconds = 60000);
+  // Waits for the next stop. None when setup shows a message box or ends instead, or after
+  // `milliseconds` of neither (a test failure unless `quietTimeout`). Every stop must be
+  // followed by GoOn.
+  std::optional<GateStop> NextStop(DWORD milliseconds = 60000, bool quietTimeout = false);
   void GoOn();
 
  private:
