@@ -13,7 +13,7 @@ foreach(kind win32 e2e)
     set_tests_properties(${kind}.${name} PROPERTIES
       FAIL_REGULAR_EXPRESSION "wine: Unhandled"
       RESOURCE_LOCK wine
-      TIMEOUT 600
+      TIMEOUT 420
       ENVIRONMENT "KS_BUILD=${CMAKE_BINARY_DIR};KS_WINE_ARCH=${KS_WINE_ARCH};KS_WIN_TREE=${KS_WINE_TREE};KS_PRODUCT_TREE=${KS_PRODUCT_TREE}")
   endforeach()
 endforeach()

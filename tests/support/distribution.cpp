@@ -91,9 +91,8 @@ std::vector<MessageBoxInfo> ServeSetupUntilExit(
     }
     if (std::optional<MessageBoxInfo> box = OpenMessageBox(setup.id())) {
       seen.push_back(*box);
-      if (!AnswerMessageBox(*box, answer(*box)))
+      if (!AnswerUntilClosed(*box, answer(*box)))
         ADD_FAILURE() << "cannot answer \"" << box->text << "\"";
-      WaitUntil([&] { return !IsWindow(box->window) || !IsWindowVisible(box->window); }, 5000);
       readySince = 0;
       continue;
     }

@@ -19,6 +19,7 @@ constexpr DWORD kPollMilliseconds = 50;
 // Generous: these are failure limits, and a loaded machine can be slow to paint.
 constexpr UINT kSendTimeout = 10000;
 constexpr DWORD kPatience = 30000;
+constexpr DWORD kRepeatAnswer = 3000;
 
 std::string ClassOf(HWND window) {
   char name[256] = "";
@@ -121,6 +122,15 @@ void BringIntoView(HWND box, HWND part) {
   WaitUntil([&] { return GetWindowRect(part, &r) && r.left >= 0 && r.top >= 0; }, kPatience);
 }
 
+struct IconCandidate {
+  LPCSTR resource;
+  BoxIcon icon;
+};
+const IconCandidate kIconCandidates[] = {{IDI_HAND, BoxIcon::kError},
+                                         {IDI_QUESTION, BoxIcon::kQuestion},
+                                         {IDI_EXCLAMATION, BoxIcon::kWarning},
+                                         {IDI_ASTERISK, BoxIcon::kInformation}};
+
 struct IconMatch {
   BoxIcon icon = BoxIcon::kNone;
   long distance = LONG_MAX;
@@ -128,15 +138,8 @@ struct IconMatch {
 
 // The system icon closest to `shown`, each drawn over `shown`'s first pixel as the background.
 IconMatch ClosestIcon(const std::vector<uint32_t>& shown, int width, int height) {
-  struct Candidate {
-    LPCSTR resource;
-    BoxIcon icon;
-  } candidates[] = {{IDI_HAND, BoxIcon::kError},
-                    {IDI_QUESTION, BoxIcon::kQuestion},
-                    {IDI_EXCLAMATION, BoxIcon::kWarning},
-                    {IDI_ASTERISK, BoxIcon::kInformation}};
   IconMatch best;
-  for (const Candidate& c : candidates) {
+  for (const IconCandidate& c : kIconCandidates) {
     std::vector<uint32_t> drawn =
         RenderIcon(LoadIconA(nullptr, c.resource), width, height, shown[0]);
     long distance = PixelDistance(shown, drawn);
@@ -153,6 +156,13 @@ BoxIcon IdentifyIcon(HWND box, const ControlInfo& iconStatic) {
   DWORD_PTR icon = 0;
   SendMessageTimeoutA(iconStatic.window, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, kSendTimeout, &icon);
   if (!icon) return BoxIcon::kNone;
+  // A box of this process shows the process's own shared system icon: the handle names it, and
+  // the robot need not read the screen while this process's other thread paints the box.
+  DWORD owner = 0;
+  GetWindowThreadProcessId(box, &owner);
+  if (owner == GetCurrentProcessId())
+    for (const IconCandidate& c : kIconCandidates)
+      if (reinterpret_cast<HICON>(icon) == LoadIconA(nullptr, c.resource)) return c.icon;
   BringIntoView(box, iconStatic.window);
   RECT r;
   GetWindowRect(iconStatic.window, &r);
@@ -333,6 +343,17 @@ bool AnswerMessageBox(const MessageBoxInfo& box, int button) {
                       reinterpret_cast<LPARAM>(control)) != FALSE;
 }
 
+bool AnswerUntilClosed(const MessageBoxInfo& box, int button) {
+  auto closed = [&] { return !IsWindow(box.window) || !IsWindowVisible(box.window); };
+  DWORD start = GetTickCount();
+  do {
+    // A click that reaches a box before its own loop can serve it is pressed once more.
+    if (!AnswerMessageBox(box, button) && !closed()) return false;
+    if (WaitUntil(closed, kRepeatAnswer)) return true;
+  } while (GetTickCount() - start < kPatience);
+  return false;
+}
+
 bool SetControlText(HWND dialog, int id, const std::string& text) {
   HWND control = GetDlgItem(dialog, id);
   DWORD_PTR result = 0;
@@ -363,11 +384,8 @@ std::vector<MessageBoxInfo> AnswerBoxesUntilExit(
       if (!box) continue;
       seen.push_back(*box);
       int button = answer(*box);
-      if (!AnswerMessageBox(*box, button))
-        ADD_FAILURE() << "cannot press button " << button << " on \"" << box->text << "\"";
-      if (!WaitUntil([&] { return !IsWindow(box->window) || !IsWindowVisible(box->window); },
-                     kPatience))
-        ADD_FAILURE() << "\"" << box->text << "\" stays after its answer";
+      if (!AnswerUntilClosed(*box, button))
+        ADD_FAILURE() << "button " << button << " does not close \"" << box->text << "\"";
     }
   }
   return seen;
@@ -386,10 +404,8 @@ std::vector<MessageBoxInfo> AnswerOwnBoxesDuring(
         std::optional<MessageBoxInfo> box = ReadMessageBox(window);
         if (!box) continue;
         seen.push_back(*box);
-        AnswerMessageBox(*box, answer(*box));
         answered = box->window;
-        WaitUntil([&] { return !IsWindow(box->window) || !IsWindowVisible(box->window); },
-                  kPatience);
+        AnswerUntilClosed(*box, answer(*box));
       }
       Sleep(kPollMilliseconds);
     }

@@ -83,6 +83,9 @@ std::optional<WindowInfo> WaitForWindowWithControl(DWORD processId, int controlI
 bool WaitUntil(const std::function<bool()>& condition, DWORD milliseconds);
 
 bool AnswerMessageBox(const MessageBoxInfo& box, int button);
+// Presses `button` and waits for the box to close, pressing again while it stays; false if it
+// cannot be pressed or the box stays.
+bool AnswerUntilClosed(const MessageBoxInfo& box, int button);
 bool SetControlText(HWND dialog, int id, const std::string& text);
 bool ClickButton(HWND dialog, int id);  // refuses a disabled or hidden button, as a person would
 
