@@ -116,7 +116,7 @@ class Watcher {
     std::printf("  message box \"%s\" (%s icon):\n    %s\n", box.caption.c_str(),
                 BoxIconName(box.icon), Indented(box.text).c_str());
     Shot("box");
-    if (!options_.interactive) AnswerMessageBox(box, PressFirstButton(box));
+    if (!options_.interactive) AnswerUntilClosed(box, PressFirstButton(box));
   }
 
   void ReportWelcome(const WindowInfo& welcome) {

@@ -128,8 +128,7 @@ void SlideAside(HWND box, HWND dialog) {
 }
 
 void Answer(const MessageBoxInfo& box, int button) {
-  ASSERT_TRUE(AnswerMessageBox(box, button));
-  WaitUntil([&] { return !IsWindow(box.window) || !IsWindowVisible(box.window); }, 30000);
+  EXPECT_TRUE(AnswerUntilClosed(box, button)) << box.text;
 }
 
 // Serves setup until it ends: passes every stop (clicking Cancel at those `clickAt` picks) and
