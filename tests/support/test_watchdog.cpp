@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 
 #include "support/ui_robot.h"
@@ -25,34 +26,34 @@ BOOL CALLBACK ReportWindow(HWND window, LPARAM) {
   return TRUE;
 }
 
+// Counts the tests as they start; a thread looks every second whether the current one has run
+// too long, and reports each test at most once.
 class Watchdog : public testing::EmptyTestEventListener {
  public:
   void OnTestStart(const testing::TestInfo&) override {
-    if (!testStarted_) testStarted_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    startTick_ = GetTickCount();
+    ++testNumber_;
     if (!thread_) thread_ = CreateThread(nullptr, 0, Watch, this, 0, nullptr);
-    SetEvent(testStarted_);
   }
 
  private:
   static DWORD WINAPI Watch(void* context) {
     auto* self = static_cast<Watchdog*>(context);
-    for (;;) {
-      WaitForSingleObject(self->testStarted_, INFINITE);
-      std::string name = CurrentTestName();
-      if (WaitForSingleObject(self->testStarted_, kReportAfterMilliseconds) != WAIT_TIMEOUT) {
-        SetEvent(self->testStarted_);  // the next test has begun: watch it from the start
+    long reported = 0;
+    for (;; Sleep(1000)) {
+      long test = self->testNumber_;
+      if (test == reported || GetTickCount() - self->startTick_ < kReportAfterMilliseconds)
         continue;
-      }
-      fprintf(stderr, "watchdog: %s has run for %lu s; the windows on the screen:\n", name.c_str(),
-              kReportAfterMilliseconds / 1000);
+      reported = test;
+      fprintf(stderr, "watchdog: %s has run for %lu s; the windows on the screen:\n",
+              CurrentTestName().c_str(), kReportAfterMilliseconds / 1000);
       EnumWindows(ReportWindow, 0);
       fflush(stderr);
-      WaitForSingleObject(self->testStarted_, INFINITE);
-      SetEvent(self->testStarted_);
     }
   }
 
-  HANDLE testStarted_ = nullptr;
+  std::atomic<DWORD> startTick_ = 0;
+  std::atomic<long> testNumber_ = 0;
   HANDLE thread_ = nullptr;
 };
 
