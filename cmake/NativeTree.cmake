@@ -36,12 +36,12 @@ function(ks_windows_tree name arch with_tests)
     USES_TERMINAL_BUILD ON)
 endfunction()
 
-# The product tree is always i686; it carries the tests too when they run on it.
+# The product tree is always i686, with its test programs and fixtures: the static checks of
+# tests/unit read them even where Wine runs the x86_64 tree.
+ks_windows_tree(win32 i686 ON)
 if(KS_WINE_ARCH STREQUAL "i686")
-  ks_windows_tree(win32 i686 ON)
   set(KS_WINE_TREE ${CMAKE_BINARY_DIR}/win32)
 else()
-  ks_windows_tree(win32 i686 OFF)
   ks_windows_tree(win64 x86_64 ON)
   set(KS_WINE_TREE ${CMAKE_BINARY_DIR}/win64)
 endif()

@@ -1,5 +1,6 @@
 #include "support/pe_reader.h"
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -25,6 +26,31 @@ struct Section {
   uint32_t virtualAddress, virtualSize, rawOffset;
 };
 
+constexpr size_t kSymbolBytes = 18;
+constexpr uint16_t kFunctionSymbolType = 0x20;
+
+// The COFF symbol table that the linker leaves in an image it did not strip: the function
+// symbols with their addresses. A symbol name of more than eight bytes lies in the string table
+// that follows the symbols.
+void ReadFunctionSymbols(const std::vector<uint8_t>& b, size_t pe,
+                         const std::vector<Section>& sections, PeImage& image) {
+  size_t table = Read32(b, pe + 12), count = Read32(b, pe + 16);
+  size_t strings = table + count * kSymbolBytes;
+  if (!table || strings > b.size()) return;
+  for (size_t i = 0; i < count; ++i) {
+    size_t at = table + i * kSymbolBytes;
+    int16_t section = static_cast<int16_t>(Read16(b, at + 12));
+    if (section > 0 && size_t(section) <= sections.size() &&
+        Read16(b, at + 14) == kFunctionSymbolType) {
+      std::string name = Read32(b, at) ? std::string(reinterpret_cast<const char*>(&b[at]), 8)
+                                       : ReadText(b, strings + Read32(b, at + 4));
+      name.resize(strlen(name.c_str()));
+      image.functionSymbols.emplace(sections[section - 1].virtualAddress + Read32(b, at + 8), name);
+    }
+    i += b[at + 17];  // auxiliary records
+  }
+}
+
 }  // namespace
 
 PeImage ParsePeImage(const std::vector<uint8_t>& b) {
@@ -34,6 +60,7 @@ PeImage ParsePeImage(const std::vector<uint8_t>& b) {
   if (Read32(b, pe) != 0x4550) return image;
   image.machine = Read16(b, pe + 4);
   image.isDll = (Read16(b, pe + 22) & 0x2000) != 0;
+  image.timeStamp = Read32(b, pe + 8);
   uint16_t sectionCount = Read16(b, pe + 6);
   uint16_t optionalSize = Read16(b, pe + 20);
   size_t optional = pe + 24;
@@ -74,10 +101,16 @@ PeImage ParsePeImage(const std::vector<uint8_t>& b) {
   if (exportRva) {
     size_t directory = offsetOf(exportRva);
     uint32_t nameCount = Read32(b, directory + 24);
+    size_t functions = offsetOf(Read32(b, directory + 28));
     size_t names = offsetOf(Read32(b, directory + 32));
-    for (uint32_t i = 0; i < nameCount && names + 4 * i + 4 <= b.size(); ++i)
-      image.exports.insert(ReadText(b, offsetOf(Read32(b, names + 4 * i))));
+    size_t ordinals = offsetOf(Read32(b, directory + 36));
+    for (uint32_t i = 0; i < nameCount && names + 4 * i + 4 <= b.size(); ++i) {
+      std::string name = ReadText(b, offsetOf(Read32(b, names + 4 * i)));
+      image.exports.insert(name);
+      image.exportAddresses[name] = Read32(b, functions + 4 * Read16(b, ordinals + 2 * i));
+    }
   }
+  ReadFunctionSymbols(b, pe, sections, image);
   image.valid = true;
   return image;
 }

@@ -1,5 +1,5 @@
-// Reads the header facts, the import table and the export names of a PE image, for tests of the
-// shipped binaries.
+// Reads the header facts, the import table, the export names and (in an image that was not
+// stripped) the symbol table of a PE image, for tests of the built binaries.
 #pragma once
 #include <cstdint>
 #include <map>
@@ -15,8 +15,11 @@ struct PeImage {
   uint16_t subsystem = 0;
   uint16_t subsystemMajor = 0;
   uint16_t subsystemMinor = 0;
+  uint32_t timeStamp = 0;                                // the link time stamp
   std::map<std::string, std::set<std::string>> imports;  // DLL name -> function names
   std::set<std::string> exports;                         // exported names
+  std::map<std::string, uint32_t> exportAddresses;       // exported name -> its address (RVA)
+  std::multimap<uint32_t, std::string> functionSymbols;  // address -> function symbol names
 };
 
 PeImage ReadPeImage(const std::string& path);

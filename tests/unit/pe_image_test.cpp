@@ -1,9 +1,12 @@
 // SETUP.EXE as the i686 build writes it: a Windows-95-clean PE32 GUI program. Every imported
-// function is on the allow-list below, so that each new import is a conscious decision.
+// function is on the allow-list below, so that each new import is a conscious decision. And every
+// program and library of the i686 tree, product and test alike, read without running it: what
+// only the 32-bit build would get wrong must show on a machine that cannot run it too.
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -15,7 +18,9 @@
 
 namespace {
 
-const std::string kSetupExe = std::string(KS_PRODUCT_TREE) + "/src/setup/SETUP.EXE";
+const std::string kTree = KS_PRODUCT_TREE;
+const std::string kSetupExe = kTree + "/src/setup/SETUP.EXE";
+const std::string kStubLibrary = kTree + "/src/stublib/KSSHLSTB.DLL";
 
 // Functions SETUP.EXE may import, by DLL. All of them exist on Windows 95 and NT 4.0.
 const std::map<std::string, std::set<std::string>> kAllowedImports = {
@@ -201,6 +206,110 @@ TEST(SetupExeImage, DoesNotImportTheVersionLibrary) {
   PeImage image = ReadPeImage(kSetupExe);
   ASSERT_TRUE(image.valid) << kSetupExe;
   for (const auto& [dll, functions] : image.imports) EXPECT_NE(ToUpper(dll), "VERSION.DLL");
+}
+
+// A stdcall function of the i686 tree pops its arguments; a caller that expects otherwise
+// corrupts its stack. kCdecl marks a function that leaves them to its caller.
+constexpr int kCdecl = -1;
+struct Export {
+  const char* name;
+  int argumentBytes;  // popped by a stdcall function, or kCdecl
+};
+
+// Every library of the i686 tree with the names that its callers look up: the shell and the stub
+// library by contract, the tests with GetProcAddress, Windows as a hook. A new library needs a
+// line here.
+const std::map<std::string, std::vector<Export>> kTreeLibraries = {
+    {"src/stublib/KSSHLSTB.DLL", {{"DllCanUnloadNow", 0}, {"DllGetClassObject", 12}}},
+    {"tests/fixtures/ksshlex1.dll",
+     {{"DllCanUnloadNow", 0}, {"DllGetClassObject", 12}, {"WorkerTestRecord", kCdecl}}},
+    {"tests/fixtures/progress_gate.dll", {{"ProgressGateHook", 12}}},
+};
+
+// Every program and library that the i686 tree builds, by its path in the tree.
+std::vector<std::string> TreeImages() {
+  std::vector<std::string> images;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(kTree)) {
+    std::string path = entry.path().string();
+    std::string extension = ToUpper(entry.path().extension().string());
+    if (entry.is_regular_file() && path.find("/CMakeFiles/") == std::string::npos &&
+        (extension == ".EXE" || extension == ".DLL"))
+      images.push_back(path.substr(kTree.size() + 1));
+  }
+  return images;
+}
+
+// `Name@12` (stdcall), `_Name` (cdecl) or `?Name@@...` (C++): what a caller looking up `Name`
+// does not find.
+bool IsDecorated(const std::string& name) {
+  return name.find('@') != std::string::npos || name.front() == '_' || name.front() == '?';
+}
+
+TEST(WindowsTreeImages, LibrariesExportPlainNamesWithTheirCallingConvention) {
+  std::set<std::string> libraries;
+  for (const std::string& path : TreeImages())
+    if (ToUpper(path).ends_with(".DLL")) libraries.insert(path);
+  std::set<std::string> expected;
+  for (const auto& [path, exports] : kTreeLibraries) expected.insert(path);
+  EXPECT_EQ(libraries, expected);
+
+  for (const auto& [path, exports] : kTreeLibraries) {
+    PeImage image = ReadPeImage(kTree + "/" + path);
+    ASSERT_TRUE(image.valid) << path;
+    std::set<std::string> names;
+    for (const Export& e : exports) names.insert(e.name);
+    EXPECT_EQ(image.exports, names) << path;
+    // Where the linker kept the symbols, the function behind each name tells how it was built.
+    for (const Export& e : exports) {
+      if (image.functionSymbols.empty() || !image.exportAddresses.count(e.name)) continue;
+      std::set<std::string> symbols;
+      auto [first, last] = image.functionSymbols.equal_range(image.exportAddresses[e.name]);
+      for (auto it = first; it != last; ++it) symbols.insert(it->second);
+      std::string expectedSymbol = "_" + std::string(e.name);
+      if (e.argumentBytes != kCdecl) expectedSymbol += "@" + std::to_string(e.argumentBytes);
+      EXPECT_EQ(symbols, std::set<std::string>{expectedSymbol}) << path << "!" << e.name;
+    }
+  }
+}
+
+// Wine's own 32-bit system libraries, read as PE images: what a 32-bit process can import.
+const std::string kWineI386Libraries = "/usr/lib/i386-linux-gnu/wine/i386-windows/";
+
+const PeImage& WineLibrary(const std::string& name) {
+  static std::map<std::string, PeImage> read;
+  std::string file = name;
+  for (char& c : file) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  auto found = read.find(file);
+  if (found == read.end()) found = read.emplace(file, ReadPeImage(kWineI386Libraries + file)).first;
+  return found->second;
+}
+
+// Every import of every i686 program and library is a plain name that the library it names
+// exports to a 32-bit process: a library of the tree, or one of Wine's. A runtime library that
+// only one compiler has (libgcc_s_dw2-1.dll, libstdc++-6.dll), a function that only 64-bit
+// Windows has, or a decorated name would stop the program before its first line.
+TEST(WindowsTreeImages, EveryImportResolvesIn32BitWine) {
+  ASSERT_TRUE(std::filesystem::exists(kWineI386Libraries + "kernel32.dll"))
+      << "Wine's 32-bit libraries are missing: run scripts/bootstrap.sh";
+  std::map<std::string, PeImage> tree;
+  for (const std::string& path : TreeImages())
+    tree[ToUpper(std::filesystem::path(path).filename().string())] =
+        ReadPeImage(kTree + "/" + path);
+  for (const auto& [name, image] : tree) {
+    ASSERT_TRUE(image.valid) << name;
+    EXPECT_EQ(image.machine, 0x14c) << name << " is not an i386 image";
+    for (const std::string& exported : image.exports)
+      EXPECT_FALSE(IsDecorated(exported)) << name << " exports " << exported;
+    for (const auto& [dll, functions] : image.imports) {
+      auto local = tree.find(ToUpper(dll));
+      const PeImage& library = local != tree.end() ? local->second : WineLibrary(dll);
+      EXPECT_TRUE(library.valid) << name << " imports from " << dll << ", which 32-bit Wine lacks";
+      if (!library.valid) continue;
+      for (const std::string& function : functions)
+        EXPECT_TRUE(function.find('@') == std::string::npos && library.exports.count(function))
+            << name << " imports " << dll << "!" << function;
+    }
+  }
 }
 
 }  // namespace
