@@ -10,17 +10,30 @@ file(MAKE_DIRECTORY ${KS_ARTIFACTS})
 # Which Windows build the Wine tests run. 32-bit Wine needs a kernel that runs 32-bit code; some
 # virtual machines cannot (their exec of any i386 ELF fails), and there the tests run the x86_64
 # build of the same sources under 64-bit Wine. The shipped product is the i686 build either way.
-if(NOT KS_WINE_ARCH)
-  execute_process(COMMAND /usr/lib/wine/wine --version
-                  RESULT_VARIABLE ks_wine32_result OUTPUT_QUIET ERROR_QUIET)
-  if(ks_wine32_result EQUAL 0)
-    set(KS_WINE_ARCH i686)
-  else()
-    set(KS_WINE_ARCH x86_64)
-  endif()
+execute_process(COMMAND /usr/lib/wine/wine --version
+                RESULT_VARIABLE ks_wine32_result OUTPUT_QUIET ERROR_QUIET)
+if(ks_wine32_result EQUAL 0)
+  set(ks_probed_arch i686)
+  set(ks_reason "this machine runs 32-bit Windows programs")
+else()
+  set(ks_probed_arch x86_64)
+  set(ks_reason "this machine cannot run 32-bit programs")
 endif()
-set(KS_WINE_ARCH ${KS_WINE_ARCH} CACHE STRING "Windows build that the Wine tests run (i686 or x86_64)")
-message(STATUS "Wine tests run the ${KS_WINE_ARCH} build")
+set(KS_WINE_ARCH ${ks_probed_arch} CACHE STRING "Windows build that the Wine tests run (i686 or x86_64)")
+if(NOT KS_WINE_ARCH STREQUAL ks_probed_arch)
+  set(ks_reason "chosen with -DKS_WINE_ARCH=${KS_WINE_ARCH}")
+endif()
+
+# The line that `make test` and `make demo` print first, so that a log says what Wine ran.
+if(KS_WINE_ARCH STREQUAL "i686")
+  set(ks_wine_tree_line "Wine runs the i686 build (build/win32, the shipped SETUP.EXE) under \
+32-bit Wine: ${ks_reason}.")
+else()
+  set(ks_wine_tree_line "Wine runs the x86_64 build (build/win64) under 64-bit Wine: \
+${ks_reason}. The shipped i686 build is only checked statically here.")
+endif()
+message(STATUS "${ks_wine_tree_line}")
+file(WRITE ${CMAKE_BINARY_DIR}/wine-tree.txt "${ks_wine_tree_line}\n")
 
 function(ks_windows_tree name arch with_tests)
   ExternalProject_Add(${name}

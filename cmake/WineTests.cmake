@@ -1,6 +1,7 @@
 # Registers every Windows test program (tests/win32, tests/e2e: one program per *_test.cpp) as a
 # CTest test that tests/support/wine-run starts under Wine with its own Xvfb display. They share
-# one Wine prefix, so they run one at a time.
+# one Wine prefix, so they run one at a time. Their label names the tree that Wine runs, and
+# CTest's label summary at the end of `make test` repeats it.
 set(KS_WINE_RUN ${KS_ROOT}/tests/support/wine-run)
 foreach(kind win32 e2e)
   file(GLOB sources CONFIGURE_DEPENDS ${KS_ROOT}/tests/${kind}/*_test.cpp)
@@ -13,6 +14,7 @@ foreach(kind win32 e2e)
     set_tests_properties(${kind}.${name} PROPERTIES
       FAIL_REGULAR_EXPRESSION "wine: Unhandled"
       RESOURCE_LOCK wine
+      LABELS wine-${KS_WINE_ARCH}
       TIMEOUT 420
       ENVIRONMENT "KS_BUILD=${CMAKE_BINARY_DIR};KS_WINE_ARCH=${KS_WINE_ARCH};KS_WIN_TREE=${KS_WINE_TREE};KS_PRODUCT_TREE=${KS_PRODUCT_TREE}")
   endforeach()
