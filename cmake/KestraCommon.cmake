@@ -1,6 +1,16 @@
 # Settings shared by the native and the Windows trees.
 option(KS_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" ON)
 
+# The PE link time stamp of the shipped binaries: SOURCE_DATE_EPOCH when the build is given one,
+# else 0, so that two builds of one commit are byte-identical. The superbuild hands its value to
+# the Windows trees.
+if(NOT DEFINED KS_LINK_TIME_STAMP)
+  set(KS_LINK_TIME_STAMP 0)
+  if(DEFINED ENV{SOURCE_DATE_EPOCH})
+    set(KS_LINK_TIME_STAMP $ENV{SOURCE_DATE_EPOCH})
+  endif()
+endif()
+
 function(ks_warnings target)
   # -Wrestrict misfires on std::string concatenation in GCC 12 (its bug 105329).
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wno-restrict)

@@ -44,6 +44,7 @@ function(ks_windows_tree name arch with_tests)
                -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
                -DKS_WIN_TESTS=${with_tests}
                -DKS_WARNINGS_AS_ERRORS=${KS_WARNINGS_AS_ERRORS}
+               -DKS_LINK_TIME_STAMP=${KS_LINK_TIME_STAMP}
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
     USES_TERMINAL_BUILD ON)

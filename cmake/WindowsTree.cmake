@@ -8,6 +8,15 @@ set(KS_PRODUCT_LINK_OPTIONS -static -s
     -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0
     -Wl,--major-os-version,4 -Wl,--minor-os-version,0)
 
+# The link time stamp is 0, or SOURCE_DATE_EPOCH, which ld reads from its environment.
+if(KS_LINK_TIME_STAMP)
+  foreach(lang C CXX)
+    set(CMAKE_${lang}_LINKER_LAUNCHER ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${KS_LINK_TIME_STAMP})
+  endforeach()
+else()
+  list(APPEND KS_PRODUCT_LINK_OPTIONS -Wl,--no-insert-timestamp)
+endif()
+
 function(ks_product_library name)
   add_library(${name} STATIC ${ARGN})
   target_compile_options(${name} PRIVATE ${KS_PRODUCT_COMPILE_OPTIONS})

@@ -208,6 +208,20 @@ TEST(SetupExeImage, DoesNotImportTheVersionLibrary) {
   for (const auto& [dll, functions] : image.imports) EXPECT_NE(ToUpper(dll), "VERSION.DLL");
 }
 
+// Two builds of one commit in two folders give the same bytes: nothing of the moment or the
+// place of the build is in the shipped images.
+TEST(SetupExeImage, CarriesNothingOfTheBuildsTimeOrPlace) {
+  for (const std::string& path : {kSetupExe, kStubLibrary}) {
+    PeImage image = ReadPeImage(path);
+    ASSERT_TRUE(image.valid) << path;
+    EXPECT_EQ(image.timeStamp, uint32_t(KS_LINK_TIME_STAMP)) << path;
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    for (const char* folder : {KS_ROOT, KS_BUILD_ROOT})
+      EXPECT_EQ(bytes.find(folder), std::string::npos) << path << " holds " << folder;
+  }
+}
+
 // A stdcall function of the i686 tree pops its arguments; a caller that expects otherwise
 // corrupts its stack. kCdecl marks a function that leaves them to its caller.
 constexpr int kCdecl = -1;
