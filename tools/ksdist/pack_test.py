@@ -168,6 +168,19 @@ class PackTest(unittest.TestCase):
         os.rename(os.path.join(self.dist, "setup.ks"), os.path.join(self.dist, "SETUP.KS"))
         self.assertEqual(self.verify()[0], 0)
 
+    def test_verify_shows_setups_sha256_as_sha256sum_does(self):
+        self.packed("--store")
+        setup = os.path.join(self.dist, "SETUP.EXE")
+        shipped = open(setup, "rb").read()
+        # The shipped image, and sizes about the hash's 64-byte blocks and its 9 bytes of tail.
+        for data in [shipped, b"", b"a" * 55, b"b" * 56, b"c" * 63, b"d" * 64, b"e" * 119,
+                     b"f" * 120, bytes(range(256)) * 9]:
+            with open(setup, "wb") as f:
+                f.write(data)
+            expected = subprocess.run(["sha256sum", setup], capture_output=True,
+                                      check=True).stdout.split()[0].decode()
+            self.assertIn("ok    SETUP.EXE: SHA-256 %s\n" % expected, self.verify()[1])
+
     def test_the_progress_total_is_setups_arithmetic(self):
         self.packed("--store")
         # An SZDD side file counts with the size its header promises.

@@ -16,6 +16,7 @@
 #include "interrupt.h"
 #include "pe_resources.h"
 #include "resources/catalogue.h"
+#include "sha256.h"
 #include "shellext/version_scan.h"
 #include "unpack.h"
 #include "unzip/extraction.h"
@@ -25,7 +26,7 @@ const char kVerifyHelp[] =
     "usage: ksdist verify DIST\n"
     "\n"
     "Checks the distribution folder DIST as SETUP.EXE will see it, and then some:\n"
-    "  - SETUP.EXE is there;\n"
+    "  - SETUP.EXE is there; its SHA-256 is shown, to compare with the published build;\n"
     "  - each of the seven side files is there with exactly SETUP.EXE's last-write time, as\n"
     "    Windows sees it (to 100 ns); the report names a file that differs and by how much;\n"
     "  - setup.ks is there and passes a test extraction with the CRC check on, run by\n"
@@ -244,10 +245,15 @@ int Verify(const std::string& dist) {
   std::printf("ksdist verify: %s\n", dist.c_str());
   Report report;
   std::optional<DistFile> setup = FindDistFile(dist, kSetupExeName);
-  if (setup)
+  if (setup) {
     report.Pass(kSetupExeName, Grouped(setup->status.st_size) + " bytes, last written " +
                                    FormatTime(setup->status.st_mtim));
-  else
+    std::optional<std::string> digest = Sha256OfFile(setup->path);
+    if (digest)
+      report.Pass(kSetupExeName, "SHA-256 " + *digest);
+    else
+      report.Fail(kSetupExeName, "cannot be read");
+  } else
     report.Fail(kSetupExeName, "missing");
   SideFileTotal sideFiles = CheckSideFiles(dist, setup, report);
   std::optional<DistFile> archive = FindDistFile(dist, kArchiveName);
