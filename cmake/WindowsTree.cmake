@@ -3,8 +3,10 @@
 option(KS_WIN_TESTS "Build the Windows test programs and fixtures" ON)
 
 # Product code: small, no C++ exceptions, no RTTI, no libstdc++ runtime, runs on Windows 95.
-set(KS_PRODUCT_COMPILE_OPTIONS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)
-set(KS_PRODUCT_LINK_OPTIONS -static -s
+# No compiler version string in every object (-fno-ident).
+set(KS_PRODUCT_COMPILE_OPTIONS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+    -fno-ident)
+set(KS_PRODUCT_LINK_OPTIONS -static -s -Wl,-T,${KS_ROOT}/cmake/discard-unwind-tables.ld
     -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0
     -Wl,--major-os-version,4 -Wl,--minor-os-version,0)
 
