@@ -114,6 +114,9 @@ const std::map<std::string, std::set<std::string>> kAllowedImports = {
         "wsprintfA",
         "wvsprintfA",
     }},
+    {"COMCTL32.DLL", {
+        "InitCommonControls",
+    }},
     {"GDI32.dll", {
         "ExtTextOutA",
         "GetTextColor",

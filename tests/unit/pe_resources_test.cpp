@@ -108,6 +108,10 @@ TEST(PeResources, FindsAStringNamedResourceInBothImageKinds) {
     ASSERT_TRUE(stub.found) << plus << " " << stub.error;
     EXPECT_EQ(stub.bytes, kStubBytes);
     EXPECT_TRUE(FindPeResource(image, "ksshlext", "ks_shl").found) << "case ignored";
+    EXPECT_EQ(FindPeResource(image, "#3", "#1").bytes, "icon") << "numeric ids";
+    for (auto [type, name] : {std::pair{"#3", "#2"}, std::pair{"#1", "#1"}, std::pair{"3", "1"},
+                              std::pair{"#3", "#65537"}, std::pair{"#3", "#"}})
+      EXPECT_FALSE(FindPeResource(image, type, name).found) << type << "/" << name;
     for (auto [type, name] : {std::pair{"KSSHLEXT", "KS_SH"}, std::pair{"KSSHLEX", "KS_SHL"},
                               std::pair{"KS_SHL", "KSSHLEXT"}}) {
       PeResource missing = FindPeResource(image, type, name);
@@ -141,7 +145,9 @@ TEST(PeResources, CutAndDamagedImagesAreAnsweredSafely) {
   }
 }
 
-TEST(PeResources, ReadsTheStubImageThatTheShippedSetupCarries) {
+// The stub library's image byte for byte, and the manifest that Windows Vista and later read:
+// elevation, the Windows versions setup knows, DPI awareness and the Common Controls 6 look.
+TEST(PeResources, ReadsWhatTheShippedSetupCarries) {
   auto read = [](const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -152,6 +158,20 @@ TEST(PeResources, ReadsTheStubImageThatTheShippedSetupCarries) {
   PeResource carried = FindPeResource(setup, "KSSHLEXT", "KS_SHL");
   ASSERT_TRUE(carried.found) << carried.error;
   EXPECT_EQ(carried.bytes, stub);
+
+  PeResource manifest = FindPeResource(setup, "#24", "#1");
+  ASSERT_TRUE(manifest.found) << manifest.error;
+  for (const char* part :
+       {"<requestedExecutionLevel level=\"requireAdministrator\" uiAccess=\"false\"/>",
+        "<supportedOS Id=\"{e2011457-1546-43c5-a5fe-008deee3d3f0}\"/>",  // Vista
+        "<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>",  // 7
+        "<supportedOS Id=\"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}\"/>",  // 8
+        "<supportedOS Id=\"{1f676c76-80e1-4239-95bb-83d0f6d0da78}\"/>",  // 8.1
+        "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>",  // 10 and 11
+        "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>",
+        "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" "
+        "processorArchitecture=\"*\" publicKeyToken=\"6595b64144ccf1df\""})
+    EXPECT_NE(manifest.bytes.find(part), std::string::npos) << part;
 }
 
 }  // namespace

@@ -105,14 +105,18 @@ class ResourceTree {
  public:
   ResourceTree(const Layout& layout, const Reader& image) : layout_(layout), image_(image) {}
 
-  // The target of the named entry `name` in the directory at `directory`.
-  std::optional<uint32_t> Named(uint32_t directory, const std::string& name) const {
-    std::optional<uint32_t> named = U16(directory + 12);
-    if (!named) return std::nullopt;
-    for (uint32_t i = 0; i < *named; ++i) {
+  // The target of the entry `name` in the directory at `directory`: a named entry, or for "#N"
+  // the numbered entry N.
+  std::optional<uint32_t> Find(uint32_t directory, const std::string& name) const {
+    std::optional<uint32_t> named = U16(directory + 12), numbered = U16(directory + 14);
+    if (!named || !numbered) return std::nullopt;
+    std::optional<uint32_t> id = NumberIn(name);
+    for (uint32_t i = 0; i < *named + *numbered; ++i) {
       uint32_t entry = directory + kDirectoryHeaderBytes + i * kDirectoryEntryBytes;
       std::optional<uint32_t> field = U32(entry);
-      if (field && (*field & kHighBit) && NameIs(*field & ~kHighBit, name)) return U32(entry + 4);
+      if (!field) return std::nullopt;
+      bool match = (*field & kHighBit) ? !id && NameIs(*field & ~kHighBit, name) : *field == id;
+      if (match) return U32(entry + 4);
     }
     return std::nullopt;
   }
@@ -143,6 +147,17 @@ class ResourceTree {
     return true;
   }
   static uint32_t Upper(uint32_t c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
+  // N of a name "#N", as the Windows resource functions read it.
+  static std::optional<uint32_t> NumberIn(const std::string& name) {
+    if (name.size() < 2 || name.size() > 6 || name[0] != '#') return std::nullopt;
+    uint32_t number = 0;
+    for (size_t i = 1; i < name.size(); ++i) {
+      if (name[i] < '0' || name[i] > '9') return std::nullopt;
+      number = number * 10 + static_cast<uint32_t>(name[i] - '0');
+    }
+    if (number > 0xFFFF) return std::nullopt;
+    return number;
+  }
 
   const Layout& layout_;
   const Reader& image_;
@@ -167,8 +182,8 @@ PeResource FindPeResource(std::string_view bytes, const std::string& type,
     return result;
   }
   ResourceTree tree(*layout, image);
-  std::optional<uint32_t> names = Subdirectory(tree.Named(0, type));
-  std::optional<uint32_t> languages = names ? Subdirectory(tree.Named(*names, name)) : names;
+  std::optional<uint32_t> names = Subdirectory(tree.Find(0, type));
+  std::optional<uint32_t> languages = names ? Subdirectory(tree.Find(*names, name)) : names;
   std::optional<uint32_t> entry = languages ? tree.First(*languages) : languages;
   if (!entry || (*entry & kHighBit)) {
     result.error = "no resource " + name + " of type " + type;

@@ -12,5 +12,5 @@ struct PeResource {
 };
 
 // The first language of the resource whose type and name are the given strings (compared as
-// the Windows resource functions do, ignoring case). Numeric ids are not looked for.
+// the Windows resource functions do, ignoring case); "#N" stands for the numeric id N.
 PeResource FindPeResource(std::string_view image, const std::string& type, const std::string& name);
