@@ -32,9 +32,9 @@ mode=""
 if [ -n "${DISPLAY:-}" ]; then
   export KS_USE_DISPLAY=1
   mode="--interactive"
-  echo "== Running SETUP.EXE on $DISPLAY: click through the dialogs"
+  echo "== Running the $arch SETUP.EXE on $DISPLAY: click through the dialogs"
 else
-  echo "== Running SETUP.EXE on a private Xvfb display; the UI robot accepts the suggested folder"
+  echo "== Running the $arch SETUP.EXE on a private Xvfb display; the UI robot accepts the suggested folder"
 fi
 export KS_BUILD=$build KS_WINE_ARCH=$arch KS_WIN_TREE=$tree KS_PRODUCT_TREE=$build/win32
 # Setup proposes Program Files\Kestra; start from a prefix without an earlier demo install.
