@@ -9,12 +9,13 @@ namespace {
 
 constexpr DWORD kVersionRecordSize = 148;  // OSVERSIONINFOA as Windows 95 knows it
 
-bool IsBlank(char c) {
+// The command line's blanks: spaces and tabs.
+bool IsBlankOrTab(char c) {
   return c == ' ' || c == '\t';
 }
 
 const char* SkipBlanks(const char* text) {
-  while (IsBlank(*text)) ++text;
+  while (IsBlankOrTab(*text)) ++text;
   return text;
 }
 

@@ -3,6 +3,7 @@
 #include "common/files.h"
 #include "common/setup_state.h"
 #include "resources/catalogue.h"
+#include "resources/welcome_dialog_ids.h"
 #include "shellext/file_version.h"
 #include "shellext/registry_cleanup.h"
 #include "ui/messages.h"
@@ -15,11 +16,7 @@ namespace {
 constexpr char kStubName[] = "KSSHLSTB.DLL";
 constexpr char kWorkerName[] = "ksshlex1.dll";
 
-// The welcome dialog's two explanatory texts: the first says why setup waits, the second
-// gains a star for every second the libraries stay in use.
-constexpr int kExplanationItem = 106;
-constexpr int kStarsItem = 107;
-constexpr int kItemTextChars = 256;
+constexpr int kItemTextChars = 256;  // for the texts of the welcome dialog's items 106 and 107
 
 constexpr DWORD kFirstWaitMs = 500;
 constexpr DWORD kStepWaitMs = 1000;
@@ -29,10 +26,6 @@ constexpr int16_t kMaxVersionPart = 20;
 // The per-user switch that the product reads to turn its shell extension back on.
 constexpr char kSwitchKey[] = "Software\\Ferrule Works\\Kestra\\fm";
 constexpr char kSwitchValue[] = "shlExt";
-
-// Results of the welcome dialog.
-constexpr int kResultGoOn = 1;
-constexpr int kResultQuietly = 0;
 
 // installFolder + `name` into `path` (kPathChars). A path that does not fit is left empty and
 // counts as a file that is not there and cannot be created.
@@ -58,13 +51,13 @@ void ShowStubError(HWND dialog, UINT id) {
 bool WaitWithProgress(HWND dialog, const char* stubPath, const char* workerPath) {
   char text[kItemTextChars];
   LoadStringA(setupState.instance, MSG_SHELL_EXT_WAIT, text, kItemTextChars - 1);
-  SetDlgItemTextA(dialog, kExplanationItem, text);
-  SetDlgItemTextA(dialog, kStarsItem, "");
+  SetDlgItemTextA(dialog, kIntroItem, text);
+  SetDlgItemTextA(dialog, kHintItem, "");
   for (int step = 0; step < kStepCount; ++step) {
     if (WaitForShellExtensionFiles(kStepWaitMs, stubPath, workerPath)) break;
-    GetDlgItemTextA(dialog, kStarsItem, text, kItemTextChars);
+    GetDlgItemTextA(dialog, kHintItem, text, kItemTextChars);
     AppendText(text, "*", kItemTextChars);
-    SetDlgItemTextA(dialog, kStarsItem, text);
+    SetDlgItemTextA(dialog, kHintItem, text);
   }
   return WaitForShellExtensionFiles(kStepWaitMs, stubPath, workerPath);
 }
@@ -88,7 +81,7 @@ int OfferTurnOff(HWND dialog) {
   RemoveShellExtensionKeys();
   WriteTurnOffSwitch();
   MessageBoxA(dialog, ComposeMessage(MSG_SHELL_EXT_OFF), setupState.title, MB_ICONINFORMATION);
-  return kResultQuietly;
+  return kWelcomeQuietly;
 }
 
 int DeployStubLibrary(HWND dialog) {
@@ -106,7 +99,7 @@ int DeployStubLibrary(HWND dialog) {
                !WaitForShellExtensionFiles(kFirstWaitMs, stubPath, workerPath) &&
                !WaitWithProgress(dialog, stubPath, workerPath);
   if (inUse) return OfferTurnOff(dialog);
-  if (setupState.stubUpToDate || WriteStubLibrary()) return kResultGoOn;
+  if (setupState.stubUpToDate || WriteStubLibrary()) return kWelcomeGoOn;
   ShowStubError(dialog, MSG_STUB_NOT_CREATABLE);
   return MSG_NOT_INSTALLED;
 }
