@@ -16,6 +16,18 @@ void AppendSeparator(char* text) {
   text[length + 1] = '\0';
 }
 
+bool EnterInstallPath() {
+  const char* path = setupState.installPath;
+  return SetCurrentDirectoryA(path[1] == ':' && path[2] == '\0' ? setupState.installFolder : path);
+}
+
+bool ReplaceWithTemporary(const char* temporary, const char* target) {
+  DeleteFileA(target);
+  if (MoveFileA(temporary, target)) return true;
+  if (FileExists(target)) DeleteFileA(temporary);
+  return false;
+}
+
 bool CanOpenExclusively(const char* path) {
   HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -1,5 +1,7 @@
 #include "setup/startup.h"
 
+#include <string.h>
+
 #include "common/files.h"
 #include "common/setup_state.h"
 #include "resources/catalogue.h"
@@ -48,7 +50,13 @@ void ReadArgv0Path(const char* commandTail, char* argv0Path) {
                      kSwitchLength) != CSTR_EQUAL)
     return;
   text = SkipBlanks(text + kSwitchLength);
-  CopyText(argv0Path, text, kPathChars);
+  // A path in double quotes is taken without them: the launch puts quotes of its own around it.
+  int capacity = kPathChars;
+  if (*text == '"') {
+    const char* closing = strchr(++text, '"');
+    if (closing && closing - text < capacity) capacity = static_cast<int>(closing - text) + 1;
+  }
+  CopyText(argv0Path, text, capacity);
 }
 
 void LocateSource() {
