@@ -15,6 +15,7 @@ namespace {
 
 constexpr char kStubName[] = "KSSHLSTB.DLL";
 constexpr char kWorkerName[] = "ksshlex1.dll";
+constexpr char kStubTemporaryName[] = "KSSHLSTB.TMP";
 
 constexpr int kItemTextChars = 256;  // for the texts of the welcome dialog's items 106 and 107
 
@@ -40,6 +41,24 @@ bool BuildInstallPath(char* path, const char* name) {
 // `path` := the install folder's file `name` when it exists, else "".
 void FindInstalledFile(char* path, const char* name) {
   if (BuildInstallPath(path, name) && !FileExists(path)) path[0] = '\0';
+}
+
+// Writes the whole image to `path` with SETUP.EXE's time as all three of its times. A write
+// that falls short leaves nothing behind.
+bool WriteStubImage(const char* path) {
+  HANDLE file =
+      CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool complete =
+      WriteFile(file, stubImage, stubImageSize, &written, nullptr) && written == stubImageSize;
+  if (complete) {
+    const FILETIME& time = setupState.setupWriteTime;
+    SetFileTime(file, &time, &time, &time);
+  }
+  CloseHandle(file);
+  if (!complete) DeleteFileA(path);
+  return complete;
 }
 
 void ShowStubError(HWND dialog, UINT id) {
@@ -148,17 +167,9 @@ bool IsFileFree(const char* path) {
 
 bool WriteStubLibrary() {
   char path[kPathChars];
-  if (!BuildInstallPath(path, kStubName)) return false;
-  HANDLE file =
-      CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  bool complete =
-      WriteFile(file, stubImage, stubImageSize, &written, nullptr) && written == stubImageSize;
-  if (complete) {
-    const FILETIME& time = setupState.setupWriteTime;
-    SetFileTime(file, &time, &time, &time);
-  }
-  CloseHandle(file);
-  return complete;
+  char temporary[kPathChars];
+  if (!BuildInstallPath(path, kStubName) || !BuildInstallPath(temporary, kStubTemporaryName))
+    return false;
+  // The shell's registration names the stub: it is replaced only by a complete image.
+  return WriteStubImage(temporary) && ReplaceWithTemporary(temporary, path);
 }

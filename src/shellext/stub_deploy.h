@@ -29,5 +29,6 @@ bool WaitForShellExtensionFiles(DWORD timeoutMs, const char* stubPath, const cha
 bool IsFileFree(const char* path);
 
 // Writes the carried image as installFolder + KSSHLSTB.DLL with SETUP.EXE's time as its
-// creation, access and write time. False when the file cannot be created or fully written.
+// creation, access and write time: first whole under a temporary name, then put in place. False
+// when it cannot be written or put in place; the old library, or none, is left then.
 bool WriteStubLibrary();

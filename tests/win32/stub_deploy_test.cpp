@@ -205,6 +205,59 @@ TEST_F(StubDeployTest, WritesTheImageWithSetupsTimeAsAllThreeFileTimes) {
   EXPECT_EQ(ReadFileBytes(folder_ / "KSSHLSTB.DLL"), ReadFileBytes(StubLibraryPath()));
 }
 
+// The names in `folder`, to show that no temporary file stays behind.
+std::vector<std::string> FileNames(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+  while (FindNextFileA(search, &found));
+  FindClose(search);
+  return names;
+}
+
+// A write that stops short (here an image whose second page cannot be read, as a full disk
+// would stop it) or a stub that cannot be replaced leaves the old stub or none, never a part.
+TEST_F(StubDeployTest, AFailedWriteLeavesTheOldStubOrNone) {
+  SYSTEM_INFO system;
+  GetSystemInfo(&system);
+  DWORD page = system.dwPageSize;
+  auto* memory = static_cast<uint8_t*>(
+      VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+  ASSERT_NE(memory, nullptr);
+  memset(memory, 'S', page);
+  DWORD oldProtection;
+  ASSERT_TRUE(VirtualProtect(memory + page, page, PAGE_NOACCESS, &oldProtection));
+  std::string stub = folder_ / "KSSHLSTB.DLL";
+  struct Case {
+    const char* what;
+    std::string before;  // "" for no stub
+    bool held;
+  } cases[] = {
+      {"short write, no stub", "", false},
+      {"short write, old stub", "old stub", false},
+      {"old stub in use", "old stub", true},
+  };
+  for (const Case& c : cases) {
+    DeleteFileA(stub.c_str());
+    if (!c.before.empty()) WriteFileBytes(stub, c.before);
+    std::unique_ptr<ExclusiveHold> hold;
+    if (c.held) hold = std::make_unique<ExclusiveHold>(stub);
+    stubImage = memory;
+    stubImageSize = c.held ? page : 2 * page;
+    EXPECT_FALSE(WriteStubLibrary()) << c.what;
+    hold.reset();
+    EXPECT_EQ(ReadFileBytes(stub), c.before) << c.what;
+    EXPECT_EQ(FileNames(folder_.path()), c.before.empty()
+                                             ? std::vector<std::string>{}
+                                             : std::vector<std::string>{"KSSHLSTB.DLL"})
+        << c.what;
+  }
+  VirtualFree(memory, 0, MEM_RELEASE);
+}
+
 TEST_F(StubDeployTest, ReportsAMissingImageAndAStubLibraryThatCannotBeCreated) {
   struct Case {
     const char* what;
