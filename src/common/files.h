@@ -24,6 +24,14 @@ bool ReplaceWithTemporary(const char* temporary, const char* target);
 // attempts, until it succeeds (true) or `milliseconds` have passed (false). 0 never tries.
 bool WaitForExclusiveOpen(const char* path, DWORD milliseconds);
 
+// One try of a wait; true ends the wait.
+using RetryAttempt = bool (*)(const void* context);
+
+// Until `milliseconds` have passed (false): dispatches the thread's waiting messages, makes one
+// `attempt` (true once it succeeds), and sleeps a moment or until a message arrives. 0 never
+// tries.
+bool RetryServingMessages(DWORD milliseconds, RetryAttempt attempt, const void* context);
+
 // True when `path` can be opened for reading and writing with no sharing at this moment.
 bool CanOpenExclusively(const char* path);
 

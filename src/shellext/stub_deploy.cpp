@@ -61,6 +61,12 @@ bool WriteStubImage(const char* path) {
   return complete;
 }
 
+// The stub library, then the worker: both free. The second is tried only when the first is.
+bool BothFilesFree(const void* context) {
+  const char* const* paths = static_cast<const char* const*>(context);
+  return IsFileFree(paths[0]) && IsFileFree(paths[1]);
+}
+
 void ShowStubError(HWND dialog, UINT id) {
   MessageBoxA(dialog, ComposeMessage(id), setupState.title, MB_TASKMODAL | MB_ICONERROR);
 }
@@ -151,14 +157,8 @@ void CompareStubVersion(char* stubPath) {
 }
 
 bool WaitForShellExtensionFiles(DWORD timeoutMs, const char* stubPath, const char* workerPath) {
-  // Elapsed time, not a deadline: tick + timeout wraps every 49.7 days and would end the wait
-  // before it began.
-  DWORD start = GetTickCount();
-  while (GetTickCount() - start < timeoutMs) {
-    DispatchPendingMessages(false);
-    if (IsFileFree(stubPath) && IsFileFree(workerPath)) return true;
-  }
-  return false;
+  const char* paths[] = {stubPath, workerPath};
+  return RetryServingMessages(timeoutMs, BothFilesFree, paths);
 }
 
 bool IsFileFree(const char* path) {

@@ -22,7 +22,8 @@ bool LoadStubImage();
 void CompareStubVersion(char* stubPath);
 
 // Waits up to `timeoutMs` until both libraries can be opened exclusively, dispatching the
-// thread's messages meanwhile. An empty path is free. False on time-out.
+// thread's messages meanwhile and sleeping between tries. An empty path is free. False on
+// time-out.
 bool WaitForShellExtensionFiles(DWORD timeoutMs, const char* stubPath, const char* workerPath);
 
 // True for an empty path or a file that can be opened for reading and writing, unshared, now.
