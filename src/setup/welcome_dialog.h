@@ -14,6 +14,7 @@ int RunWelcomeDialog();
 // The dialog procedure.
 INT_PTR CALLBACK WelcomeDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// The OK handler: checks the folder in item 101 and either shows why it cannot be used (the
-// dialog stays open) or creates it and hands over to HandOverStubLibrary, which ends the dialog.
+// The OK handler: with the dialog's input off, checks the folder in item 101 and either shows
+// why it cannot be used (the dialog stays open and takes input again) or creates it, every
+// missing level, and hands over to HandOverStubLibrary, which ends the dialog.
 void AcceptInstallFolder(HWND dialog);
