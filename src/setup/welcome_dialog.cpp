@@ -200,7 +200,6 @@ void AcceptInstallFolder(HWND dialog) {
   }
   // The dialog is the user's again, the folder field ready for another try.
   SetDialogInput(dialog, TRUE);
-  OnFolderNotification(dialog);
   SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, kFolderItem)),
                TRUE);
 }
