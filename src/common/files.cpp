@@ -16,6 +16,18 @@ void AppendSeparator(char* text) {
   text[length + 1] = '\0';
 }
 
+bool EnterInstallPath() {
+  const char* path = setupState.installPath;
+  return SetCurrentDirectoryA(path[1] == ':' && path[2] == '\0' ? setupState.installFolder : path);
+}
+
+bool ReplaceWithTemporary(const char* temporary, const char* target) {
+  DeleteFileA(target);
+  if (MoveFileA(temporary, target)) return true;
+  if (FileExists(target)) DeleteFileA(temporary);
+  return false;
+}
+
 bool CanOpenExclusively(const char* path) {
   HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -24,13 +36,35 @@ bool CanOpenExclusively(const char* path) {
   return true;
 }
 
+namespace {
+
+// The pause between two tries of a wait: short beside every wait's length, long enough that the
+// wait leaves the processor to the program it waits for (on a one-processor machine a loop
+// that spins takes it away). A message that arrives ends the pause at once.
+constexpr DWORD kRetryPauseMs = 10;
+
+bool TryExclusiveOpen(const void* path) {
+  return CanOpenExclusively(static_cast<const char*>(path));
+}
+
+}  // namespace
+
 bool WaitForExclusiveOpen(const char* path, DWORD milliseconds) {
+  return RetryServingMessages(milliseconds, TryExclusiveOpen, path);
+}
+
+bool RetryServingMessages(DWORD milliseconds, RetryAttempt attempt, const void* context) {
+  // Elapsed time, not a deadline: tick + time-out wraps every 49.7 days and would end the wait
+  // before it began.
   DWORD start = GetTickCount();
-  for (;;) {
-    if (GetTickCount() - start >= milliseconds) return false;
+  for (DWORD elapsed; (elapsed = GetTickCount() - start) < milliseconds;) {
     DispatchPendingMessages(false);
-    if (CanOpenExclusively(path)) return true;
+    if (attempt(context)) return true;
+    DWORD left = milliseconds - elapsed;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, left < kRetryPauseMs ? left : kRetryPauseMs,
+                              QS_ALLINPUT);
   }
+  return false;
 }
 
 void DispatchPendingMessages(bool translate) {

@@ -1,5 +1,6 @@
 // Small file and message-queue routines that every part of setup uses: existence checks through
-// a directory search, separator handling, and waiting for exclusive access to a file.
+// a directory search, separator handling, entering the install folder, replacing a file by a
+// complete new one, and waiting for exclusive access to a file.
 #pragma once
 #include <windows.h>
 
@@ -10,9 +11,26 @@ bool FileExists(const char* path);
 // Appends a backslash unless `text` already ends in a backslash or a forward slash.
 void AppendSeparator(char* text);
 
+// Makes the install folder the current one. A drive's root is entered as "C:\": "C:" alone
+// would name the drive's current folder.
+bool EnterInstallPath();
+
+// Puts the file `temporary` in the place of `target`, deleting `target` first (Windows 95 cannot
+// move onto an existing file). When the move fails, whichever copy is left stays: `temporary` is
+// removed only while `target` is still there. True when `target` is the former `temporary`.
+bool ReplaceWithTemporary(const char* temporary, const char* target);
+
 // Retries an exclusive read-write open of `path`, dispatching the thread's messages between
 // attempts, until it succeeds (true) or `milliseconds` have passed (false). 0 never tries.
 bool WaitForExclusiveOpen(const char* path, DWORD milliseconds);
+
+// One try of a wait; true ends the wait.
+using RetryAttempt = bool (*)(const void* context);
+
+// Until `milliseconds` have passed (false): dispatches the thread's waiting messages, makes one
+// `attempt` (true once it succeeds), and sleeps a moment or until a message arrives. 0 never
+// tries.
+bool RetryServingMessages(DWORD milliseconds, RetryAttempt attempt, const void* context);
 
 // True when `path` can be opened for reading and writing with no sharing at this moment.
 bool CanOpenExclusively(const char* path);

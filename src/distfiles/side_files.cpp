@@ -42,8 +42,8 @@ void MoveMeter() {
   setupState.lastReportedBytes = setupState.copiedBytes;
 }
 
-// Copies block after block until a short read (the end) or a confirmed Cancel. A Cancel
-// leaves a shortened copy; the caller sees the flag and stops.
+// Copies block after block until a short read (the end) or a confirmed Cancel, which cuts the
+// copy short.
 UINT CopyBlocks(HANDLE source, HANDLE destination, BYTE* block) {
   for (;;) {
     DWORD read = 0, written = 0;
@@ -54,10 +54,11 @@ UINT CopyBlocks(HANDLE source, HANDLE destination, BYTE* block) {
       return kCopyShortWrite;
     setupState.copiedBytes += read;
     MoveMeter();
-    if (read < kCopyBlockBytes || setupState.cancelRequested) {
+    if (read < kCopyBlockBytes) {
       CopyFileTimes(source, destination);
       return kCopyDone;
     }
+    if (setupState.cancelRequested) return kCopyCancelled;
   }
 }
 
@@ -73,6 +74,8 @@ UINT CopyOpenFile(HANDLE source, const char* destination) {
     } else {
       result = CopyBlocks(source, target, block);
       CloseHandle(target);
+      // A copy cut short would pass for the whole file, with SETUP.EXE's time even: it goes.
+      if (result != kCopyDone) DeleteFileA(destination);
     }
     GlobalUnlock(memory);
   }

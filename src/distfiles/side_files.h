@@ -5,8 +5,10 @@
 
 #include "distfiles/side_file_table.h"
 
-// Copy results; they double as the ids of the messages that report them.
+// Copy results; they double as the ids of the messages that report them. A copy cut short by a
+// confirmed Cancel needs no message: the caller sees the flag.
 constexpr UINT kCopyDone = 0;
+constexpr UINT kCopyCancelled = 1;
 constexpr UINT kCopyCannotOpen = 1017;    // source not readable, or no copy buffer
 constexpr UINT kCopyCannotCreate = 1018;  // destination not creatable
 constexpr UINT kCopyShortWrite = 1019;    // fewer bytes written than asked
@@ -29,7 +31,8 @@ bool ProcessSideFiles(HWND owner, bool copy);
 bool CopySideFile(const char* source, int row);
 
 // Copies one file's bytes in kCopyBlockBytes blocks, moving the meter and honouring a
-// confirmed Cancel between blocks. Returns a copy result.
+// confirmed Cancel between blocks. Returns a copy result; a copy that is not done (cut short by
+// an error or a Cancel) is removed.
 UINT CopyFileData(const char* source, const char* destination);
 
 // Gives `destination` the last-write time of `source` as all three of its times.

@@ -44,7 +44,9 @@ int FindLast(const char* text, int length, bool (*pick)(char)) {
   return -1;
 }
 
-bool IsBlank(char c) {
+// The association separates the program from its file pattern with a space; a tab is part of
+// the path.
+bool IsSpaceCharacter(char c) {
   return c == ' ';
 }
 
@@ -69,7 +71,7 @@ void NormalizeFolderText(char* text) {
 
 bool AssociatedProductFolder(const char* association, char* folder, int capacity) {
   int length = static_cast<int>(strlen(association));
-  int blank = FindLast(association, length, IsBlank);
+  int blank = FindLast(association, length, IsSpaceCharacter);
   if (blank >= 0) length = blank;  // drops the file pattern after the program
   int separator = FindLast(association, length, IsSeparator);
   if (separator < 0) return false;

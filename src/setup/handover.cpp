@@ -23,10 +23,13 @@ bool FinalizeMainExecutable(HWND owner, const char* folder, const char* name) {
   wsprintfA(finalPath, "%s%s", folder, name);
   lstrcpyA(temporaryPath, finalPath);
   temporaryPath[lstrlenA(temporaryPath) - 1] = '_';
-  DeleteFileA(finalPath);
-  if (MoveFileA(temporaryPath, finalPath)) return true;
+  // Without its successor the old program is all the user has: it stays.
+  if (!FileExists(temporaryPath)) {
+    ShowMessage(owner, MSG_SIDE_FILE_MISSING, MB_ICONERROR, temporaryPath + lstrlenA(folder));
+    return false;
+  }
+  if (ReplaceWithTemporary(temporaryPath, finalPath)) return true;
   ShowMessage(owner, MSG_CANNOT_OPEN_FOR_WRITING, MB_ICONERROR, finalPath);
-  DeleteFileA(temporaryPath);
   return false;
 }
 
@@ -36,13 +39,15 @@ void LaunchProduct() {
   // make Windows try C:\Program.exe first and start whatever program sits there.
   wsprintfA(command, "\"%s%s\" /install%s /f:\"%s\"", setupState.installFolder, kMainExecutable,
             kInstallMode, setupState.argv0Path);
-  SetCurrentDirectoryA(setupState.installPath);
+  bool inInstallFolder = EnterInstallPath();
   RemoveShellExtensionKeys();
   if (Started(WinExec(command, SW_SHOW))) return;
-  // The full path failed: try the name alone, found through the current directory.
-  wsprintfA(command, "%s /install%s /f:\"%s\"", kMainExecutable, kInstallMode,
+  // The full path failed: try the program relative to the install folder, now the current one.
+  // A bare name would be looked for beside SETUP.EXE first, in a download folder where anything
+  // may lie, so the path names the folder, and nothing is tried when it is not the current one.
+  wsprintfA(command, ".\\%s /install%s /f:\"%s\"", kMainExecutable, kInstallMode,
             setupState.argv0Path);
-  if (Started(WinExec(command, SW_SHOW))) return;
+  if (inInstallFolder && Started(WinExec(command, SW_SHOW))) return;
   wsprintfA(command, "Error running %s%s", setupState.installFolder, kMainExecutable);
   MessageBoxA(nullptr, command, nullptr, MB_OK);
 }

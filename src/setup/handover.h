@@ -6,7 +6,9 @@
 constexpr const char kMainExecutable[] = "KESTRA32.EXE";
 
 // Moves `folder` + the temporary name (last character "_") to `folder` + `name`, replacing an
-// older file. On failure shows message 1018 naming the final path and returns false.
+// older file, which is deleted only once the temporary one is known to be there. A missing
+// temporary file is reported with message 1013 naming it, a failed move with message 1018
+// naming the final path; both return false and leave whichever copy exists.
 bool FinalizeMainExecutable(HWND owner, const char* folder, const char* name);
 
 // Starts the installed product with "/installS /f:"argv0Path"" from the install folder, after

@@ -1,5 +1,7 @@
 #include "setup/startup.h"
 
+#include <string.h>
+
 #include "common/files.h"
 #include "common/setup_state.h"
 #include "resources/catalogue.h"
@@ -9,12 +11,13 @@ namespace {
 
 constexpr DWORD kVersionRecordSize = 148;  // OSVERSIONINFOA as Windows 95 knows it
 
-bool IsBlank(char c) {
+// The command line's blanks: spaces and tabs.
+bool IsBlankOrTab(char c) {
   return c == ' ' || c == '\t';
 }
 
 const char* SkipBlanks(const char* text) {
-  while (IsBlank(*text)) ++text;
+  while (IsBlankOrTab(*text)) ++text;
   return text;
 }
 
@@ -47,7 +50,13 @@ void ReadArgv0Path(const char* commandTail, char* argv0Path) {
                      kSwitchLength) != CSTR_EQUAL)
     return;
   text = SkipBlanks(text + kSwitchLength);
-  CopyText(argv0Path, text, kPathChars);
+  // A path in double quotes is taken without them: the launch puts quotes of its own around it.
+  int capacity = kPathChars;
+  if (*text == '"') {
+    const char* closing = strchr(++text, '"');
+    if (closing && closing - text < capacity) capacity = static_cast<int>(closing - text) + 1;
+  }
+  CopyText(argv0Path, text, capacity);
 }
 
 void LocateSource() {

@@ -11,7 +11,7 @@ bool CheckWindowsVersion(HWND owner);
 bool WaitWhileProductRuns();
 
 // Copies the path that follows "-argv0" in `commandTail` into `argv0Path` (at most 259
-// characters); any other command line gives an empty path.
+// characters), without the double quotes around it; any other command line gives an empty path.
 void ReadArgv0Path(const char* commandTail, char* argv0Path);
 
 // Fills sourceFolder (ending in a backslash) and setupWriteTime from SETUP.EXE itself.

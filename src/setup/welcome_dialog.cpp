@@ -91,22 +91,50 @@ bool CountArchive() {
   return true;
 }
 
-// Makes the install folder the current one, creating it first when needed. Only the last level
-// is created: a missing parent folder is the user's to fix.
+// Creates every missing level of `path` below its root ("C:\", or the "\\" of a network
+// path, which cannot be made). A level that exists fails harmlessly; one that cannot be made
+// leaves the folder unusable, which the directory change after it finds.
+void CreateFolderLevels(const char* path) {
+  constexpr int kRootEnd = 2;  // the separator after "C:", the second one of "\\"
+  char level[kPathChars];
+  CopyText(level, path, kPathChars);
+  for (char* p = level; *p; ++p) {
+    if ((*p != '\\' && *p != '/') || p - level <= kRootEnd) continue;
+    char separator = *p;
+    *p = '\0';
+    CreateDirectoryA(level, nullptr);
+    *p = separator;
+  }
+  CreateDirectoryA(level, nullptr);
+}
+
+// Makes the install folder the current one, creating it first when needed.
 bool EnterInstallFolder(HWND dialog) {
-  const char* path = setupState.installPath;
-  if (SetCurrentDirectoryA(path)) return true;
-  if (CreateDirectoryA(path, nullptr) && SetCurrentDirectoryA(path)) return true;
-  ShowMessage(dialog, MSG_CANNOT_CREATE_FOLDER, MB_ICONINFORMATION, path);
+  if (EnterInstallPath()) return true;
+  CreateFolderLevels(setupState.installPath);
+  if (EnterInstallPath()) return true;
+  ShowMessage(dialog, MSG_CANNOT_CREATE_FOLDER, MB_ICONINFORMATION, setupState.installPath);
   return false;
+}
+
+// Every check in order; false once one has refused the folder and said why.
+bool CheckInstallFolder(HWND dialog) {
+  char text[kFolderTextLimit + 2];  // room for the backslash that a drive alone gets
+  ReadFolderText(dialog, text);
+  if (!CheckFolderForm(dialog, text)) return false;
+  NormalizeFolderText(text);
+  SetInstallFolder(text);
+  return CheckNotSourceFolder(dialog) && CheckWritable(dialog) && Remove16BitProduct(dialog) &&
+         CountSideFiles(dialog) && CountArchive() && EnterInstallFolder(dialog);
 }
 
 const int kInputItems[] = {kFolderItem, IDOK, IDCANCEL};
 
-// Once the folder is created the dialog takes no more input: the stub library step may pump
-// messages for a while, and a second OK or a Cancel must not reach the handlers then.
-void LockDialog(HWND dialog) {
-  for (int item : kInputItems) EnableWindow(GetDlgItem(dialog, item), FALSE);
+// From OK on the dialog takes no input until a check refuses the folder: the checks and their
+// message boxes pump messages, and a second OK must not check again over the first, nor Cancel
+// end the dialog under it. An accepted folder keeps the lock through the stub library step.
+void SetDialogInput(HWND dialog, BOOL enabled) {
+  for (int item : kInputItems) EnableWindow(GetDlgItem(dialog, item), enabled);
 }
 
 bool IsLocked(HWND dialog) {
@@ -165,17 +193,13 @@ INT_PTR CALLBACK WelcomeDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
 }
 
 void AcceptInstallFolder(HWND dialog) {
-  char text[kFolderTextLimit + 2];  // room for the backslash that a drive alone gets
-  ReadFolderText(dialog, text);
-  if (!CheckFolderForm(dialog, text)) return;
-  NormalizeFolderText(text);
-  SetInstallFolder(text);
-  if (!CheckNotSourceFolder(dialog)) return;
-  if (!CheckWritable(dialog)) return;
-  if (!Remove16BitProduct(dialog)) return;
-  if (!CountSideFiles(dialog)) return;
-  if (!CountArchive()) return;
-  if (!EnterInstallFolder(dialog)) return;
-  LockDialog(dialog);
-  HandOverStubLibrary(dialog);
+  SetDialogInput(dialog, FALSE);
+  if (CheckInstallFolder(dialog)) {
+    HandOverStubLibrary(dialog);
+    return;
+  }
+  // The dialog is the user's again, the folder field ready for another try.
+  SetDialogInput(dialog, TRUE);
+  SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, kFolderItem)),
+               TRUE);
 }

@@ -4,16 +4,9 @@
 #pragma once
 #include <windows.h>
 
-// Template 100 and its items.
-constexpr int kWelcomeDialogTemplate = 100;
-constexpr int kFolderItem = 101;
-constexpr int kIntroItem = 106;
-constexpr int kHintItem = 107;
-constexpr int kFolderTextLimit = 259;
+#include "resources/welcome_dialog_ids.h"
 
-// Results of the welcome step: go on, failed or cancelled (1006), quit without a message.
-constexpr int kWelcomeGoOn = 1;
-constexpr int kWelcomeQuietly = 0;
+constexpr int kFolderTextLimit = 259;
 
 // Shows the dialog modally without owner and returns kWelcomeGoOn, 1006 or kWelcomeQuietly.
 int RunWelcomeDialog();
@@ -21,6 +14,7 @@ int RunWelcomeDialog();
 // The dialog procedure.
 INT_PTR CALLBACK WelcomeDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// The OK handler: checks the folder in item 101 and either shows why it cannot be used (the
-// dialog stays open) or creates it and hands over to HandOverStubLibrary, which ends the dialog.
+// The OK handler: with the dialog's input off, checks the folder in item 101 and either shows
+// why it cannot be used (the dialog stays open and takes input again) or creates it, every
+// missing level, and hands over to HandOverStubLibrary, which ends the dialog.
 void AcceptInstallFolder(HWND dialog);

@@ -3,6 +3,7 @@
 #include "common/files.h"
 #include "common/setup_state.h"
 #include "resources/catalogue.h"
+#include "resources/welcome_dialog_ids.h"
 #include "shellext/file_version.h"
 #include "shellext/registry_cleanup.h"
 #include "ui/messages.h"
@@ -14,12 +15,9 @@ namespace {
 
 constexpr char kStubName[] = "KSSHLSTB.DLL";
 constexpr char kWorkerName[] = "ksshlex1.dll";
+constexpr char kStubTemporaryName[] = "KSSHLSTB.TMP";
 
-// The welcome dialog's two explanatory texts: the first says why setup waits, the second
-// gains a star for every second the libraries stay in use.
-constexpr int kExplanationItem = 106;
-constexpr int kStarsItem = 107;
-constexpr int kItemTextChars = 256;
+constexpr int kItemTextChars = 256;  // for the texts of the welcome dialog's items 106 and 107
 
 constexpr DWORD kFirstWaitMs = 500;
 constexpr DWORD kStepWaitMs = 1000;
@@ -29,10 +27,6 @@ constexpr int16_t kMaxVersionPart = 20;
 // The per-user switch that the product reads to turn its shell extension back on.
 constexpr char kSwitchKey[] = "Software\\Ferrule Works\\Kestra\\fm";
 constexpr char kSwitchValue[] = "shlExt";
-
-// Results of the welcome dialog.
-constexpr int kResultGoOn = 1;
-constexpr int kResultQuietly = 0;
 
 // installFolder + `name` into `path` (kPathChars). A path that does not fit is left empty and
 // counts as a file that is not there and cannot be created.
@@ -49,6 +43,30 @@ void FindInstalledFile(char* path, const char* name) {
   if (BuildInstallPath(path, name) && !FileExists(path)) path[0] = '\0';
 }
 
+// Writes the whole image to `path` with SETUP.EXE's time as all three of its times. A write
+// that falls short leaves nothing behind.
+bool WriteStubImage(const char* path) {
+  HANDLE file =
+      CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool complete =
+      WriteFile(file, stubImage, stubImageSize, &written, nullptr) && written == stubImageSize;
+  if (complete) {
+    const FILETIME& time = setupState.setupWriteTime;
+    SetFileTime(file, &time, &time, &time);
+  }
+  CloseHandle(file);
+  if (!complete) DeleteFileA(path);
+  return complete;
+}
+
+// The stub library, then the worker: both free. The second is tried only when the first is.
+bool BothFilesFree(const void* context) {
+  const char* const* paths = static_cast<const char* const*>(context);
+  return IsFileFree(paths[0]) && IsFileFree(paths[1]);
+}
+
 void ShowStubError(HWND dialog, UINT id) {
   MessageBoxA(dialog, ComposeMessage(id), setupState.title, MB_TASKMODAL | MB_ICONERROR);
 }
@@ -58,13 +76,13 @@ void ShowStubError(HWND dialog, UINT id) {
 bool WaitWithProgress(HWND dialog, const char* stubPath, const char* workerPath) {
   char text[kItemTextChars];
   LoadStringA(setupState.instance, MSG_SHELL_EXT_WAIT, text, kItemTextChars - 1);
-  SetDlgItemTextA(dialog, kExplanationItem, text);
-  SetDlgItemTextA(dialog, kStarsItem, "");
+  SetDlgItemTextA(dialog, kIntroItem, text);
+  SetDlgItemTextA(dialog, kHintItem, "");
   for (int step = 0; step < kStepCount; ++step) {
     if (WaitForShellExtensionFiles(kStepWaitMs, stubPath, workerPath)) break;
-    GetDlgItemTextA(dialog, kStarsItem, text, kItemTextChars);
+    GetDlgItemTextA(dialog, kHintItem, text, kItemTextChars);
     AppendText(text, "*", kItemTextChars);
-    SetDlgItemTextA(dialog, kStarsItem, text);
+    SetDlgItemTextA(dialog, kHintItem, text);
   }
   return WaitForShellExtensionFiles(kStepWaitMs, stubPath, workerPath);
 }
@@ -88,7 +106,7 @@ int OfferTurnOff(HWND dialog) {
   RemoveShellExtensionKeys();
   WriteTurnOffSwitch();
   MessageBoxA(dialog, ComposeMessage(MSG_SHELL_EXT_OFF), setupState.title, MB_ICONINFORMATION);
-  return kResultQuietly;
+  return kWelcomeQuietly;
 }
 
 int DeployStubLibrary(HWND dialog) {
@@ -106,7 +124,7 @@ int DeployStubLibrary(HWND dialog) {
                !WaitForShellExtensionFiles(kFirstWaitMs, stubPath, workerPath) &&
                !WaitWithProgress(dialog, stubPath, workerPath);
   if (inUse) return OfferTurnOff(dialog);
-  if (setupState.stubUpToDate || WriteStubLibrary()) return kResultGoOn;
+  if (setupState.stubUpToDate || WriteStubLibrary()) return kWelcomeGoOn;
   ShowStubError(dialog, MSG_STUB_NOT_CREATABLE);
   return MSG_NOT_INSTALLED;
 }
@@ -139,14 +157,8 @@ void CompareStubVersion(char* stubPath) {
 }
 
 bool WaitForShellExtensionFiles(DWORD timeoutMs, const char* stubPath, const char* workerPath) {
-  // Elapsed time, not a deadline: tick + timeout wraps every 49.7 days and would end the wait
-  // before it began.
-  DWORD start = GetTickCount();
-  while (GetTickCount() - start < timeoutMs) {
-    DispatchPendingMessages(false);
-    if (IsFileFree(stubPath) && IsFileFree(workerPath)) return true;
-  }
-  return false;
+  const char* paths[] = {stubPath, workerPath};
+  return RetryServingMessages(timeoutMs, BothFilesFree, paths);
 }
 
 bool IsFileFree(const char* path) {
@@ -155,17 +167,9 @@ bool IsFileFree(const char* path) {
 
 bool WriteStubLibrary() {
   char path[kPathChars];
-  if (!BuildInstallPath(path, kStubName)) return false;
-  HANDLE file =
-      CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  bool complete =
-      WriteFile(file, stubImage, stubImageSize, &written, nullptr) && written == stubImageSize;
-  if (complete) {
-    const FILETIME& time = setupState.setupWriteTime;
-    SetFileTime(file, &time, &time, &time);
-  }
-  CloseHandle(file);
-  return complete;
+  char temporary[kPathChars];
+  if (!BuildInstallPath(path, kStubName) || !BuildInstallPath(temporary, kStubTemporaryName))
+    return false;
+  // The shell's registration names the stub: it is replaced only by a complete image.
+  return WriteStubImage(temporary) && ReplaceWithTemporary(temporary, path);
 }

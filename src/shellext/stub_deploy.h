@@ -22,12 +22,14 @@ bool LoadStubImage();
 void CompareStubVersion(char* stubPath);
 
 // Waits up to `timeoutMs` until both libraries can be opened exclusively, dispatching the
-// thread's messages meanwhile. An empty path is free. False on time-out.
+// thread's messages meanwhile and sleeping between tries. An empty path is free. False on
+// time-out.
 bool WaitForShellExtensionFiles(DWORD timeoutMs, const char* stubPath, const char* workerPath);
 
 // True for an empty path or a file that can be opened for reading and writing, unshared, now.
 bool IsFileFree(const char* path);
 
 // Writes the carried image as installFolder + KSSHLSTB.DLL with SETUP.EXE's time as its
-// creation, access and write time. False when the file cannot be created or fully written.
+// creation, access and write time: first whole under a temporary name, then put in place. False
+// when it cannot be written or put in place; the old library, or none, is left then.
 bool WriteStubLibrary();

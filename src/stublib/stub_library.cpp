@@ -19,7 +19,6 @@ using GetClassObjectProc = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
 using CanUnloadNowProc = HRESULT(WINAPI*)();
 
 constexpr int kPathBytes = 261;
-constexpr int kServerKeyChars = 64;
 constexpr char kWorkerName[] = KS_WORKER_FILE_NAME;
 // A watcher told to stop has only to leave Sleep or a wait for the lock; this bounds the wait
 // for it when the library is unloaded.
@@ -41,22 +40,49 @@ Proc ProcAs(FARPROC proc) {
   return reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(proc));
 }
 
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
+
+// A drive and a separator ("C:\"), or a network path ("\\server"). Any other path would be
+// resolved against whatever folder the shell happens to have as its current one.
+bool IsAbsolutePath(const char* path) {
+  return (path[0] && path[1] == ':' && IsSeparator(path[2])) ||
+         (IsSeparator(path[0]) && IsSeparator(path[1]));
+}
+
+// "CLSID\<id>\InProcServer32", put together as the library is built.
+struct ServerKey {
+  char text[64];
+  constexpr void Append(const char* piece, int& length) {
+    while (*piece) text[length++] = *piece++;
+  }
+};
+
+constexpr ServerKey MakeServerKey() {
+  ServerKey key = {};
+  int length = 0;
+  key.Append("CLSID\\", length);
+  key.Append(kStubLibraryClassId, length);
+  key.Append("\\InProcServer32", length);
+  return key;
+}
+
+constexpr ServerKey kServerKey = MakeServerKey();
+
 // The worker's path: the folder of the stub's registered path plus the worker's name. A path
-// without a folder fails rather than let the loader search the current directory, and so does
-// one that leaves no room for the name.
+// that is not absolute fails rather than let the loader search the current directory, and so
+// does one that leaves no room for the name.
 bool FindWorkerPath(char* path) {
-  char serverKey[kServerKeyChars];
-  lstrcpyA(serverKey, "CLSID\\");
-  lstrcatA(serverKey, kStubLibraryClassId);
-  lstrcatA(serverKey, "\\InProcServer32");
   LONG size = kPathBytes;
-  if (RegQueryValueA(HKEY_CLASSES_ROOT, serverKey, path, &size) != ERROR_SUCCESS) return false;
+  if (RegQueryValueA(HKEY_CLASSES_ROOT, kServerKey.text, path, &size) != ERROR_SUCCESS)
+    return false;
   path[kPathBytes - 1] = '\0';
+  if (!IsAbsolutePath(path)) return false;
   int folderLength = 0;
   for (int i = 0; path[i]; ++i)
-    if (path[i] == '\\' || path[i] == '/') folderLength = i + 1;
-  if (folderLength == 0 || folderLength + static_cast<int>(sizeof kWorkerName) > kPathBytes)
-    return false;
+    if (IsSeparator(path[i])) folderLength = i + 1;
+  if (folderLength + static_cast<int>(sizeof kWorkerName) > kPathBytes) return false;
   lstrcpyA(path + folderLength, kWorkerName);
   return true;
 }

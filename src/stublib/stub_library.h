@@ -4,7 +4,8 @@
 #pragma once
 
 // The stub finds its own path as the default value of "CLSID\<id>\InProcServer32" under
-// HKEY_CLASSES_ROOT, with the id kStubLibraryClassId (shellext/shell_extension_keys.h).
+// HKEY_CLASSES_ROOT, with the id kStubLibraryClassId (shellext/shell_extension_keys.h). Only an
+// absolute path (a drive and a separator, or a network path) is used.
 
 // The worker library's file name, loaded from the stub's registered folder.
 #define KS_WORKER_FILE_NAME "KSSHLEX1.dll"

@@ -8,7 +8,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "unzip/job.h"
+
 void* (*inflateAllocate)(size_t bytes) = malloc;
+void (*inflateRelease)(void* block) = free;
 bool inflateFastPath = true;
 
 namespace {
@@ -364,6 +367,8 @@ struct BlockCodes {
 // may reach into the eight bytes the slide window has beyond the window proper.
 constexpr long kStretchInput = 16;
 constexpr unsigned kWindowSlack = 8;
+static_assert(kSlideWindowBytes == kWindowSize + kWindowSlack,
+              "the job's slide window holds the window and its slack");
 constexpr unsigned kStretchWindowEnd = kWindowSize + kWindowSlack - 2 - kMaxMatch - 16;
 
 // How far ahead of the bit buffer's input the block is kept readable (at least the sixteen bytes
@@ -898,7 +903,7 @@ void FreeDecodeTable(CodeEntry* table) {
   while (table != nullptr) {
     CodeEntry* header = table - 1;
     table = header->link;
-    free(header);
+    inflateRelease(header);
   }
 }
 

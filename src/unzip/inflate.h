@@ -85,8 +85,10 @@ void FreeDecodeTable(CodeEntry* table);
 // nothing is held.
 void ReleaseInflateTables();
 
-// Where decode tables come from. Tests swap it to make an allocation fail.
+// Where decode tables come from and go back to; FreeDecodeTable releases through the same pair
+// that allocated. Tests swap them to make an allocation fail.
 extern void* (*inflateAllocate)(size_t bytes);
+extern void (*inflateRelease)(void* block);
 
 // Which symbol loop and stored-block copy run: the fast ones that take input straight from the
 // input block (the default), or the byte-wise ones that every fast path is tested against.

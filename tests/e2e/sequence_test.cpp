@@ -108,6 +108,10 @@ TEST_F(SequenceTest, PassesTheArgv0PathToTheProduct) {
       {" -argv0 D:\\download\\package name.exe", "/installS /f:\"D:\\download\\package name.exe\""},
       {"", "/installS /f:\"\""},
       {" /argv0 C:\\x.exe", "/installS /f:\"\""},
+      // A quoted path loses its quotes, not its blanks.
+      {" -argv0 \"C:\\My Downloads\\kestra 8.exe\"",
+       "/installS /f:\"C:\\My Downloads\\kestra 8.exe\""},
+      {" -argv0 \"C:\\Temp\\pkg.exe\"   ", "/installS /f:\"C:\\Temp\\pkg.exe\""},
   };
   for (const Case& c : cases) {
     RemoveTree(kInstall);
@@ -131,26 +135,47 @@ TEST_F(SequenceTest, GivesTheMainExecutableItsFinalName) {
   EXPECT_NE(ProductLog(kInstall), "");
 }
 
+// The old KESTRA32.EXE goes only once its successor is there: held open, it stays and the new
+// one is removed; without KESTRA32.EX_ in the archive, it stays and the missing file is named.
 TEST_F(SequenceTest, AMainExecutableThatCannotBeReplacedStopsSetup) {
-  PlaceProduct();
-  ExclusiveHold held(kInstall + "\\KESTRA32.EXE");
-  ASSERT_TRUE(held.held());
-  SetupRunResult run = RunSetupExe(dist_.SetupExe(), "");
-  ASSERT_EQ(run.boxes.size(), 2u);
-  EXPECT_EQ(run.boxes[0].text, Expand(MSG_TEXT_1018, kInstall + "\\KESTRA32.EXE"));
-  EXPECT_EQ(run.boxes[0].icon, BoxIcon::kError);
-  EXPECT_EQ(run.boxes[1].text, MSG_TEXT_1006);
-  EXPECT_EQ(run.boxes[1].icon, BoxIcon::kInformation);
-  EXPECT_EQ(run.exitCode, 0u);
-  held.Release();
-  Sleep(1000);
-  EXPECT_EQ(ReadFileBytes(kInstall + "\\kestra32.log"), "") << "the product is not started";
-  EXPECT_FALSE(PathExists(kInstall + "\\KESTRA32.EX_")) << "the temporary file is removed";
+  struct Case {
+    const char* what;
+    bool held;
+    std::string message;
+  } cases[] = {
+      {"held open", true, Expand(MSG_TEXT_1018, kInstall + "\\KESTRA32.EXE")},
+      {"no KESTRA32.EX_", false, Expand(MSG_TEXT_1013, "KESTRA32.EX_")},
+  };
+  for (const Case& c : cases) {
+    RemoveTree(kInstall);
+    PlaceProduct();
+    if (!c.held) dist_.SetArchive(EmptyArchive());
+    WriteFileBytes(kInstall + "\\KESTRA32.EXE", "an older version");
+    std::unique_ptr<ExclusiveHold> held;
+    if (c.held) held = std::make_unique<ExclusiveHold>(kInstall + "\\KESTRA32.EXE");
+    SetupRunResult run = RunSetupExe(dist_.SetupExe(), "");
+    ASSERT_EQ(run.boxes.size(), 2u) << c.what;
+    EXPECT_EQ(run.boxes[0].text, c.message);
+    EXPECT_EQ(run.boxes[0].icon, BoxIcon::kError);
+    EXPECT_EQ(run.boxes[1].text, MSG_TEXT_1006);
+    EXPECT_EQ(run.boxes[1].icon, BoxIcon::kInformation);
+    EXPECT_EQ(run.exitCode, 0u);
+    held.reset();
+    Sleep(1000);
+    EXPECT_EQ(ReadFileBytes(kInstall + "\\kestra32.log"), "") << "the product is not started";
+    EXPECT_FALSE(PathExists(kInstall + "\\KESTRA32.EX_")) << c.what;
+    EXPECT_EQ(ReadFileBytes(kInstall + "\\KESTRA32.EXE"), "an older version") << c.what;
+  }
 }
 
+// Neither form of the launch starts a KESTRA32.EXE from outside the install folder, such as
+// one planted beside SETUP.EXE in a download folder.
 TEST_F(SequenceTest, AProductThatCannotStartIsReported) {
   PlaceProduct("not a program");
+  CopyFileOrFail(FixturePath("KESTRA32.EXE"), dist_ / "KESTRA32.EXE");
   SetupRunResult run = RunSetupExe(dist_.SetupExe(), "");
+  Sleep(1000);
+  EXPECT_FALSE(PathExists(dist_ / "kestra32.log")) << "the planted program ran";
   ASSERT_EQ(run.boxes.size(), 1u);
   EXPECT_EQ(run.boxes[0].text, "Error running " + kInstall + "\\KESTRA32.EXE");
   EXPECT_EQ(run.boxes[0].caption, "Error");

@@ -366,6 +366,35 @@ TEST_F(StubHandoverTest, WithOnlyTheWorkerPresentOnlyItIsWaitedFor) {
   EXPECT_EQ(ReadFileBytes(kWorker), "worker");
 }
 
+// While setup waits for the libraries the dialog takes no input: the close box, Escape and OK
+// pressed then change nothing (an OK taken would start the wait again, with no stars), and
+// setup goes on once the libraries are free.
+TEST_F(StubHandoverTest, TheDialogIgnoresCloseEscapeAndOkDuringTheWait) {
+  WriteFileBytes(kWorker, "worker");
+  FileHolder shell({kWorker});
+  HandOverRun run = RunSetup(dist_, PressFirstButton, [&](const Shown& shown, HWND dialog) {
+    if (shown.text106 != MSG_TEXT_1029) return;
+    if (shown.Stars() == 1) {
+      HWND edit = GetDlgItem(dialog, 101);
+      PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+      PostMessageA(edit, WM_KEYDOWN, VK_ESCAPE, 1);
+      PostMessageA(edit, WM_KEYUP, VK_ESCAPE, 0xC0000001);
+      PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+    }
+    if (shown.Stars() == 3) shell.Release();
+  });
+  ExpectGoneOn(run);
+  size_t stars = 0;
+  for (const Shown& shown : run.shown) {
+    if (shown.text106 != MSG_TEXT_1029) continue;
+    EXPECT_GE(shown.Stars(), stars) << "the wait went on";
+    stars = shown.Stars();
+  }
+  EXPECT_EQ(stars, 3u);
+  ExpectStubWritten();
+}
+
 // Both libraries stay in use for the whole wait: the text, the stars, then the offer.
 // Times are taken from the first sight of text 1029, which the robot sees within a few
 // milliseconds; the dialog itself may be seen later than it appeared.

@@ -181,6 +181,8 @@ TEST_F(WelcomeTest, OkIsEnabledOnlyWhileTheFolderFieldHoldsText) {
 // typed; the user then types a usable folder and setup installs there.
 TEST_F(WelcomeTest, RefusedFoldersKeepTheDialogOpenForACorrection) {
   const std::string tooLong = "C:\\" + std::string(245, 'x');  // folder of 249 with "\"
+  // A level that is a file cannot be created.
+  WriteFileBytes("C:\\ks-welcome-file", "not a folder");
   struct Case {
     std::string typed;
     std::string message;
@@ -193,12 +195,12 @@ TEST_F(WelcomeTest, RefusedFoldersKeepTheDialogOpenForACorrection) {
       {tooLong, MSG_TEXT_1024, BoxIcon::kError, {}},
       {"c:\\KS-WELCOME\\", MSG_TEXT_1016, BoxIcon::kError, {}},
       {"C:\\ks-welcome", MSG_TEXT_1016, BoxIcon::kError, {}},
-      {"C:\\ks-welcome-none\\Kestra",
-       Fill(MSG_TEXT_1004, "C:\\ks-welcome-none\\Kestra"),
+      {"C:\\ks-welcome-file\\Kestra",
+       Fill(MSG_TEXT_1004, "C:\\ks-welcome-file\\Kestra"),
        BoxIcon::kInformation,
        {}},
-      {"C:\\ks-welcome-none\\Kestra\\",
-       Fill(MSG_TEXT_1004, "C:\\ks-welcome-none\\Kestra"),
+      {"C:\\ks-welcome-file\\Kestra\\",
+       Fill(MSG_TEXT_1004, "C:\\ks-welcome-file\\Kestra"),
        BoxIcon::kInformation,
        {}},
       {"\\\\server\\share\\Kestra",
@@ -211,6 +213,7 @@ TEST_F(WelcomeTest, RefusedFoldersKeepTheDialogOpenForACorrection) {
   for (const Case& c : cases) {
     RemoveTree(kInstall);
     std::string keptText;
+    bool fieldFocused = false;
     std::string label = "case" + std::to_string(++number) + "-";
     SetupRunResult run = Run(
         [&](HWND dialog, int attempt) {
@@ -219,6 +222,10 @@ TEST_F(WelcomeTest, RefusedFoldersKeepTheDialogOpenForACorrection) {
             ClickButton(dialog, IDOK);
           } else if (attempt == 1) {
             keptText = ControlText(GetDlgItem(dialog, kFolderItem));
+            GUITHREADINFO thread = {};
+            thread.cbSize = sizeof thread;
+            GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &thread);
+            fieldFocused = thread.hwndFocus == GetDlgItem(dialog, kFolderItem);
             SetControlText(dialog, kFolderItem, kInstall);
             ClickButton(dialog, IDOK);
           } else {
@@ -233,13 +240,25 @@ TEST_F(WelcomeTest, RefusedFoldersKeepTheDialogOpenForACorrection) {
     EXPECT_EQ(run.boxes[0].buttons, std::vector<int>{IDOK});
     EXPECT_NE(run.boxes[0].owner, nullptr) << "owned by the welcome dialog";
     EXPECT_EQ(keptText, c.typed);
+    EXPECT_TRUE(fieldFocused) << c.typed << ": the folder field has the focus again";
     EXPECT_NE(ProductLog(kInstall), "") << c.typed << ": installed after the correction";
   }
-  EXPECT_FALSE(PathExists("C:\\ks-welcome-none"));
+  EXPECT_EQ(ReadFileBytes("C:\\ks-welcome-file"), "not a folder");
+  DeleteFileA("C:\\ks-welcome-file");
+}
+
+// Setup creates every missing level of the folder, as the dialog promises.
+TEST_F(WelcomeTest, AFolderWithMissingLevelsIsCreated) {
+  FolderCleanup made("C:\\ks-welcome-made");
+  const std::string folder = "C:\\ks-welcome-made\\Apps New\\Kestra";
+  SetupRunResult run = Run(AcceptFolder(folder));
+  EXPECT_TRUE(run.boxes.empty()) << run.boxes[0].text;
+  EXPECT_NE(ProductLog(folder).find("current: " + folder + "\r\n"), std::string::npos);
 }
 
 // kestra.hlp that cannot be opened for writing is refused with 1050 after the quarter second
-// setup waits for it; the user then picks another folder.
+// setup waits for it; the user then picks another folder. An impatient user presses OK twice:
+// the second press, queued while setup waits, does not check the folder again.
 void ExpectRefusedAsWriteProtected(WelcomeTest& test, const std::string& folder) {
   DWORD pressed = 0, shown = 0;
   SetupRunResult run = test.Run(
@@ -247,6 +266,7 @@ void ExpectRefusedAsWriteProtected(WelcomeTest& test, const std::string& folder)
         SetControlText(dialog, kFolderItem, attempt == 0 ? folder : kInstall);
         if (attempt == 0) pressed = GetTickCount();
         ClickButton(dialog, IDOK);
+        if (attempt == 0) ClickButton(dialog, IDOK);
       },
       [&](const MessageBoxInfo&) {
         shown = GetTickCount();

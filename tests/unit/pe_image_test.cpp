@@ -97,6 +97,7 @@ const std::map<std::string, std::set<std::string>> kAllowedImports = {
         "LoadCursorA",
         "LoadStringA",
         "MessageBoxA",
+        "MsgWaitForMultipleObjects",
         "OemToCharA",
         "PeekMessageA",
         "PostMessageA",

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "common/files.h"
 #include "common/setup_state.h"
 #include "resources/catalogue.h"
 #include "shellext/file_version.h"
@@ -148,19 +150,39 @@ void CALLBACK CountTick(HWND, UINT, UINT_PTR, DWORD) {
   ++timerTicks;
 }
 
-TEST_F(StubDeployTest, TheWaitLastsItsTimeAndServesTheThreadsMessagesMeanwhile) {
+// The process's own processor time, user and kernel, in milliseconds.
+DWORD ProcessorMilliseconds() {
+  FILETIME created, exited, kernel, user;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  ULONGLONG ticks = (ULONGLONG(kernel.dwHighDateTime) << 32 | kernel.dwLowDateTime) +
+                    (ULONGLONG(user.dwHighDateTime) << 32 | user.dwLowDateTime);
+  return static_cast<DWORD>(ticks / 10000);
+}
+
+// Both waits: the wait for the shell's libraries and the write test of the welcome dialog.
+TEST_F(StubDeployTest, TheWaitsLastTheirTimeServeMessagesAndLeaveTheProcessorFree) {
   std::string held = folder_ / "held.dll";
   WriteFileBytes(held, "x");
   ExclusiveHold hold(held);
-  timerTicks = 0;
-  UINT_PTR timer = SetTimer(nullptr, 0, 50, CountTick);
-  DWORD start = GetTickCount();
-  EXPECT_FALSE(WaitForShellExtensionFiles(700, "", held.c_str()));
-  DWORD elapsed = GetTickCount() - start;
-  KillTimer(nullptr, timer);
-  EXPECT_GE(elapsed, 700u);
-  EXPECT_LT(elapsed, 1000u);
-  EXPECT_GE(timerTicks, 5) << "timer messages are dispatched during the wait";
+  struct Case {
+    const char* what;
+    std::function<bool()> wait;
+  } cases[] = {
+      {"libraries", [&] { return WaitForShellExtensionFiles(5000, "", held.c_str()); }},
+      {"exclusive open", [&] { return WaitForExclusiveOpen(held.c_str(), 5000); }},
+  };
+  for (const Case& c : cases) {
+    timerTicks = 0;
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, CountTick);
+    DWORD start = GetTickCount(), busyBefore = ProcessorMilliseconds();
+    EXPECT_FALSE(c.wait()) << c.what;
+    DWORD elapsed = GetTickCount() - start, busy = ProcessorMilliseconds() - busyBefore;
+    KillTimer(nullptr, timer);
+    EXPECT_GE(elapsed, 5000u) << c.what;
+    EXPECT_LT(elapsed, 5300u) << c.what;
+    EXPECT_GE(timerTicks, 50) << c.what << ": timer messages are dispatched during the wait";
+    EXPECT_LT(busy, elapsed / 10) << c.what << ": the wait sleeps between its tries";
+  }
 }
 
 DWORD WINAPI ReleaseLater(void* hold) {
@@ -203,6 +225,59 @@ TEST_F(StubDeployTest, WritesTheImageWithSetupsTimeAsAllThreeFileTimes) {
     EXPECT_EQ(time.dwHighDateTime, kSetupTime.dwHighDateTime);
   }
   EXPECT_EQ(ReadFileBytes(folder_ / "KSSHLSTB.DLL"), ReadFileBytes(StubLibraryPath()));
+}
+
+// The names in `folder`, to show that no temporary file stays behind.
+std::vector<std::string> FileNames(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+  while (FindNextFileA(search, &found));
+  FindClose(search);
+  return names;
+}
+
+// A write that stops short (here an image whose second page cannot be read, as a full disk
+// would stop it) or a stub that cannot be replaced leaves the old stub or none, never a part.
+TEST_F(StubDeployTest, AFailedWriteLeavesTheOldStubOrNone) {
+  SYSTEM_INFO system;
+  GetSystemInfo(&system);
+  DWORD page = system.dwPageSize;
+  auto* memory = static_cast<uint8_t*>(
+      VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+  ASSERT_NE(memory, nullptr);
+  memset(memory, 'S', page);
+  DWORD oldProtection;
+  ASSERT_TRUE(VirtualProtect(memory + page, page, PAGE_NOACCESS, &oldProtection));
+  std::string stub = folder_ / "KSSHLSTB.DLL";
+  struct Case {
+    const char* what;
+    std::string before;  // "" for no stub
+    bool held;
+  } cases[] = {
+      {"short write, no stub", "", false},
+      {"short write, old stub", "old stub", false},
+      {"old stub in use", "old stub", true},
+  };
+  for (const Case& c : cases) {
+    DeleteFileA(stub.c_str());
+    if (!c.before.empty()) WriteFileBytes(stub, c.before);
+    std::unique_ptr<ExclusiveHold> hold;
+    if (c.held) hold = std::make_unique<ExclusiveHold>(stub);
+    stubImage = memory;
+    stubImageSize = c.held ? page : 2 * page;
+    EXPECT_FALSE(WriteStubLibrary()) << c.what;
+    hold.reset();
+    EXPECT_EQ(ReadFileBytes(stub), c.before) << c.what;
+    EXPECT_EQ(FileNames(folder_.path()), c.before.empty()
+                                             ? std::vector<std::string>{}
+                                             : std::vector<std::string>{"KSSHLSTB.DLL"})
+        << c.what;
+  }
+  VirtualFree(memory, 0, MEM_RELEASE);
 }
 
 TEST_F(StubDeployTest, ReportsAMissingImageAndAStubLibraryThatCannotBeCreated) {

@@ -112,6 +112,7 @@ TEST_F(StubLibraryTest, WithoutAUsableWorkerNoClassIsAvailable) {
     const char* what;
     std::string registeredPath;  // "" leaves the registration out
     std::string workerContent;   // "" leaves the worker out
+    std::string current = "";    // the current folder; "" for the stub's own
   } cases[] = {
       {"not registered", "", "fixture"},
       {"no worker beside the stub", folder_ / "KSSHLSTB.DLL", ""},
@@ -119,6 +120,10 @@ TEST_F(StubLibraryTest, WithoutAUsableWorkerNoClassIsAvailable) {
       {"worker without the exports", folder_ / "KSSHLSTB.DLL", "KESTRA32.EXE"},
       {"registered path without a folder", "KSSHLSTB.DLL", "fixture"},
       {"folder too long for the worker's name", "C:\\" + std::string(250, 'k') + "\\x", "fixture"},
+      // A relative path names the worker from wherever the shell happens to be.
+      {"relative path", "ks-stublib\\KSSHLSTB.DLL", "fixture", "C:\\"},
+      {"relative to the drive's current folder", "C:ks-stublib\\KSSHLSTB.DLL", "fixture", "C:\\"},
+      {"from the current drive's root", "\\ks-stublib\\KSSHLSTB.DLL", "fixture"},
   };
   std::string worker = folder_ / KS_WORKER_FILE_NAME;
   for (const Case& c : cases) {
@@ -129,7 +134,7 @@ TEST_F(StubLibraryTest, WithoutAUsableWorkerNoClassIsAvailable) {
     if (c.workerContent == "KESTRA32.EXE") CopyFileOrFail(FixturePath("KESTRA32.EXE"), worker);
     if (c.workerContent == "not a library") WriteFileBytes(worker, c.workerContent);
     // The stub's own folder is the current one: a bare name must not be found there.
-    SetCurrentDirectoryA(folder_.path().c_str());
+    SetCurrentDirectoryA(c.current.empty() ? folder_.path().c_str() : c.current.c_str());
 
     LoadStub();
     EXPECT_EQ(RequestClassObject(), kClassNotAvailable) << c.what;

@@ -29,13 +29,17 @@ class WelcomeDialogTest : public testing::Test {
     for (const char* name : kSideFiles) WriteFileBytes(source_ / name, "side file");
     setupState.setupWriteTime = LastWriteTime(source_ / kSideFiles[0]);
     for (const char* name : kSideFiles) SetLastWriteTime(source_ / name, setupState.setupWriteTime);
-    dialog_ = CreateDialogParamA(setupExe_, MAKEINTRESOURCEA(kWelcomeDialogTemplate), nullptr,
-                                 WelcomeDialogProc, 0);
-    ASSERT_NE(dialog_, nullptr);
+    OpenDialog();
   }
   void TearDown() override {
     if (dialog_) DestroyWindow(dialog_);
     if (setupExe_) FreeLibrary(setupExe_);
+  }
+  void OpenDialog() {
+    if (dialog_) DestroyWindow(dialog_);
+    dialog_ = CreateDialogParamA(setupExe_, MAKEINTRESOURCEA(kWelcomeDialogTemplate), nullptr,
+                                 WelcomeDialogProc, 0);
+    ASSERT_NE(dialog_, nullptr);
   }
 
   // Types `text` and runs the OK handler; returns the texts of the boxes it showed.
@@ -78,12 +82,41 @@ TEST_F(WelcomeDialogTest, TypedFoldersBecomeInstallPathAndFolder) {
 // kept the previous attempt's 4 would reach 5 KB.
 TEST_F(WelcomeDialogTest, TheProgressTotalIsCountedAfreshOnEveryOk) {
   WriteFileBytes(source_ / "setup.ks", std::string(5056, 'k'));
-  // A folder whose parent is missing fails only at the very end, after the total is known.
-  std::string folder = "C:\\ks-welcome-none\\Kestra";
+  // A folder below a file cannot be created: that fails only at the very end, after the total
+  // is known.
+  std::string folder = source_ / "README.TXT\\Kestra";
   for (int attempt = 0; attempt < 2; ++attempt) {
     EXPECT_EQ(Accept(folder).size(), 1u);
     EXPECT_EQ(setupState.totalBytes, 4u) << attempt;
   }
+}
+
+// Every missing level is created, and setup works in the folder itself, also at a drive's root.
+// The stub library step then writes its file there and ends the dialog.
+TEST_F(WelcomeDialogTest, AcceptedFoldersAreCreatedLevelByLevelAndEntered) {
+  WriteFileBytes(source_ / "setup.ks", "archive");
+  const std::string made = "C:\\ks-welcome-made";
+  struct Case {
+    std::string typed;
+    std::string current;
+  } cases[] = {
+      {made + "\\Apps New\\Kestra", made + "\\Apps New\\Kestra"},
+      {"C:/ks-welcome-made/one/two/", made + "\\one\\two"},
+      {"C:\\", "C:\\"},
+  };
+  for (const Case& c : cases) {
+    OpenDialog();
+    SetCurrentDirectoryA(source_.path().c_str());
+    EXPECT_TRUE(Accept(c.typed).empty()) << c.typed;
+    char current[MAX_PATH] = "";
+    GetCurrentDirectoryA(MAX_PATH, current);
+    EXPECT_STREQ(current, c.current.c_str()) << c.typed;
+    EXPECT_TRUE(PathExists(c.current + (c.current.back() == '\\' ? "" : "\\") + "KSSHLSTB.DLL"))
+        << c.typed;
+  }
+  SetCurrentDirectoryA("C:\\");
+  DeleteFileA("C:\\KSSHLSTB.DLL");
+  RemoveTree(made);
 }
 
 }  // namespace

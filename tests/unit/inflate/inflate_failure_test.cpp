@@ -13,20 +13,30 @@
 namespace inflate_test {
 namespace {
 
-// An allocator that fails from its `failAt`-th call on (counting from 0).
+// An allocator that fails from its `failAt`-th call on (counting from 0), and its release,
+// which counts the tables given back.
 int allocations = 0;
 int failAt = -1;
+int releases = 0;
 void* FailingAllocate(size_t bytes) {
   return failAt >= 0 && allocations++ >= failAt ? nullptr : malloc(bytes);
+}
+void CountingRelease(void* block) {
+  ++releases;
+  free(block);
 }
 
 struct AllocationFailure {
   explicit AllocationFailure(int at) {
-    allocations = 0;
+    allocations = releases = 0;
     failAt = at;
     inflateAllocate = FailingAllocate;
+    inflateRelease = CountingRelease;
   }
-  ~AllocationFailure() { inflateAllocate = malloc; }
+  ~AllocationFailure() {
+    inflateAllocate = malloc;
+    inflateRelease = free;
+  }
 };
 
 // How many tables decoding `stream` allocates.
@@ -34,6 +44,7 @@ int CountAllocations(const std::vector<uint8_t>& stream) {
   AllocationFailure counting(-1);
   failAt = 1 << 30;
   RunInflate(stream);
+  EXPECT_EQ(releases, allocations) << "every table goes back through the release hook";
   return allocations;
 }
 
@@ -68,6 +79,7 @@ TEST(OutOfMemoryTest, EveryFailedTableEndsTheStreamWithResult3AndOneLine) {
       std::string text = testing::internal::GetCapturedStderr();
       EXPECT_EQ(run.result, kInflateNoMemory);
       EXPECT_EQ(text, "\n*** inflate out of memory *** ");
+      EXPECT_EQ(releases, at) << "the tables made before the failure are released";
       // Nothing since the last whole window reaches the output.
       EXPECT_EQ(run.output.size() % 32768, 0u);
     }
