@@ -95,34 +95,39 @@ TEST_F(DeflatedEntryTest, EntriesComeOutByteIdenticalWithBothPaths) {
 }
 
 // Bytes after the end of an encrypted entry's Deflate stream, within its data: the decoder never
-// reaches them, yet the keys end as if they had been decrypted with the block, and the next
-// entry is found by the walk's resync the same way on both paths.
+// reaches them, yet the keys end as if they had been decrypted with the block, on both paths. A
+// few bytes are padding and the next entry follows; more make the entry damaged.
 TEST_F(DeflatedEntryTest, EncryptedBytesBeyondTheStreamEndTheSameWay) {
   std::string data = Sample(Kind::kText, 40000, 21);
-  ZipEntry padded = Entry("padded.txt", data, 8, true);
-  uint32_t trailing = 3000;
-  padded.claimedCompressedSize = 12 + uint32_t(RawDeflate(data).size()) + trailing;
-  auto archive = [&](bool withNext) {
-    ZipWriter writer;
-    writer.Add(padded);
-    writer.AddBytes(std::string(trailing, '\x5a'));
-    if (withNext) writer.Add(Entry("next.bin", Sample(Kind::kBinary, 9000, 22), 8, true));
-    return writer.Finish();
-  };
-  std::vector<std::string> firstEvents;
-  DecryptionKeys firstKeys{};
-  for (bool fast : {false, true}) {
-    SCOPED_TRACE(testing::Message() << "fast " << fast);
-    FastPathScope scope(fast);
-    observer_.events.clear();
-    ASSERT_EQ(Extract(archive(true), {.testOnly = true, .reportCrc = true}), 0);
-    if (!fast) firstEvents = observer_.events;
-    EXPECT_EQ(observer_.events, firstEvents);
-    EXPECT_EQ(Announced(), (std::vector<std::string>{"padded.txt", "next.bin"}));
-    // The next entry starts the keys afresh: the padded one alone shows where they end.
-    ASSERT_EQ(Extract(archive(false), {.testOnly = true, .reportCrc = true}), 0);
-    if (!fast) firstKeys = decryptionKeys;
-    EXPECT_TRUE(SameKeys(decryptionKeys, firstKeys));
+  for (uint32_t trailing : {4u, 3000u}) {
+    ZipEntry padded = Entry("padded.txt", data, 8, true);
+    padded.claimedCompressedSize = 12 + uint32_t(RawDeflate(data).size()) + trailing;
+    auto archive = [&](bool withNext) {
+      ZipWriter writer;
+      writer.Add(padded);
+      writer.AddBytes(std::string(trailing, '\x5a'));
+      if (withNext) writer.Add(Entry("next.bin", Sample(Kind::kBinary, 9000, 22), 8, true));
+      return writer.Finish();
+    };
+    int32_t expected = trailing > 4 ? kAbortError : 0;
+    std::vector<std::string> firstEvents;
+    DecryptionKeys firstKeys{};
+    for (bool fast : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "fast " << fast << " trailing " << trailing);
+      FastPathScope scope(fast);
+      observer_.events.clear();
+      ASSERT_EQ(Extract(archive(true), {.testOnly = true, .reportCrc = true}), expected);
+      if (!fast) firstEvents = observer_.events;
+      EXPECT_EQ(observer_.events, firstEvents);
+      if (expected == 0)
+        EXPECT_EQ(Announced(), (std::vector<std::string>{"padded.txt", "next.bin"}));
+      else
+        EXPECT_NE(observer_.refusals.back().find("left over after the end"), std::string::npos);
+      // The next entry starts the keys afresh: the padded one alone shows where they end.
+      ASSERT_EQ(Extract(archive(false), {.testOnly = true, .reportCrc = true}), expected);
+      if (!fast) firstKeys = decryptionKeys;
+      EXPECT_TRUE(SameKeys(decryptionKeys, firstKeys));
+    }
   }
 }
 
