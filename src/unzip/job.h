@@ -19,7 +19,10 @@ constexpr uint32_t kNameChars = 264;  // a stored name or destination path: 263 
 // to three UTF-8 bytes. A path still holds at most 263 characters.
 constexpr uint32_t kOutputPathChars = 3 * kNameChars;
 
-// The fixed part of a local file header, after its signature.
+// The fixed part of a local file header, after its signature, as it stands in the archive: the
+// walk reads it in one piece. Its CRC and two sizes are laid out as in a data descriptor.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "ZIP records are read as they stand");
+#pragma pack(push, 1)
 struct LocalHeader {
   uint16_t versionNeeded;
   uint16_t flags;
@@ -32,6 +35,8 @@ struct LocalHeader {
   uint16_t nameLength;
   uint16_t extraLength;
 };
+#pragma pack(pop)
+static_assert(sizeof(LocalHeader) == 26);
 
 // Where the central directory lies, for entries whose sizes follow their data. It is looked for
 // once per job, when the first such entry is met.

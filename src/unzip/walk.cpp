@@ -1,5 +1,6 @@
 #include "unzip/walk.h"
 
+#include <stddef.h>
 #include <string.h>
 
 #include "resources/catalogue.h"
@@ -9,7 +10,6 @@
 
 namespace {
 
-constexpr uint32_t kLocalFixedBytes = 26;
 constexpr uint32_t kCentralFixedBytes = 42;
 constexpr uint32_t kEndFixedBytes = 18;
 constexpr uint32_t kDescriptorValueBytes = 12;  // CRC, compressed and uncompressed size
@@ -28,12 +28,29 @@ constexpr uint16_t kExtraZip64 = 0x0001;
 // The last byte of the current stored name, or kNoLastChar for an empty name.
 uint32_t lastNameChar = kNoLastChar;
 
+// Record fields are little-endian, as the machine is (job.h): a field is one load.
 uint16_t Get16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
+  uint16_t value;
+  memcpy(&value, p, sizeof value);
+  return value;
 }
 
 uint32_t Get32(const uint8_t* p) {
-  return Get16(p) | static_cast<uint32_t>(Get16(p + 2)) << 16;
+  uint32_t value;
+  memcpy(&value, p, sizeof value);
+  return value;
+}
+
+bool SameBytes(const uint8_t* a, const uint8_t* b, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
+// The local header's CRC and sizes, which a central record (at its offset 16) and a data
+// descriptor hold in the same order.
+uint8_t* EntryValues() {
+  return reinterpret_cast<uint8_t*>(&extractionJob.localHeader) + offsetof(LocalHeader, crc);
 }
 
 bool IsSeparator(char c) {
@@ -60,19 +77,8 @@ void SkipForward(uint32_t count) {
 
 void ReadLocalHeader() {
   ExtractionJob& job = extractionJob;
-  uint8_t fixed[kLocalFixedBytes];
-  ReadArchive(fixed, sizeof fixed);
   LocalHeader& h = job.localHeader;
-  h.versionNeeded = Get16(fixed);
-  h.flags = Get16(fixed + 2);
-  h.method = Get16(fixed + 4);
-  h.dosTime = Get16(fixed + 6);
-  h.dosDate = Get16(fixed + 8);
-  h.crc = Get32(fixed + 10);
-  h.compressedSize = Get32(fixed + 14);
-  h.uncompressedSize = Get32(fixed + 18);
-  h.nameLength = Get16(fixed + 22);
-  h.extraLength = Get16(fixed + 24);
+  ReadArchive(&h, sizeof h);
   job.encrypted = (h.flags & kFlagEncrypted) != 0;
   job.hasDataDescriptor = (h.flags & kFlagStreamed) != 0;
   job.compressedLeft = h.compressedSize;
@@ -102,8 +108,8 @@ void ConvertEntryName() {
   job.nameWritable = StoredNameToFileName(job.entryName, utf8, job.shownName, sizeof job.shownName);
 }
 
-// Finds the end record from the end of the file backwards, over its fixed part and the longest
-// comment it can have, a block of the input buffer at a time (no entry is being read).
+// Finds the end record from the end of the file backwards, within the last input block (no
+// entry is being read): an archive comment may take all of it but the record itself.
 void FindCentralDirectory() {
   ExtractionJob& job = extractionJob;
   CentralDirectory& central = job.central;
@@ -111,36 +117,32 @@ void FindCentralDirectory() {
   central.reason = kReasonNoCentralDirectory;
   constexpr uint32_t kEndBytes = 4 + kEndFixedBytes;
   int32_t size = SeekPlatformFileToEnd(job.archiveFile);
-  uint32_t first = job.request->archiveOffset > 0 ? job.request->archiveOffset : 0;
-  if (size < 0 || static_cast<uint32_t>(size) < first + kEndBytes) return;
-  uint32_t fileSize = static_cast<uint32_t>(size);
-  uint32_t lowest = fileSize - kEndBytes > 0xFFFF ? fileSize - kEndBytes - 0xFFFF : 0;
-  if (lowest < first) lowest = first;
+  int32_t low = size - static_cast<int32_t>(kBlockSize);
+  if (low < job.request->archiveOffset) low = job.request->archiveOffset;
+  if (low < 0) low = 0;
+  uint32_t count = static_cast<uint32_t>(size - low);
   uint8_t* block = job.inputBuffer;
-  for (uint32_t high = fileSize - kEndBytes + 1; high > lowest;) {
-    uint32_t low =
-        high - lowest > kBlockSize - kEndBytes ? high - (kBlockSize - kEndBytes) : lowest;
-    uint32_t count = high - 1 + kEndBytes - low;
-    SeekPlatformFile(job.archiveFile, static_cast<int32_t>(low), true);
-    if (ReadPlatformFile(job.archiveFile, block, count) != static_cast<int32_t>(count)) return;
-    for (uint32_t at = high; at-- > low;) {
-      const uint8_t* record = block + (at - low);
-      if (Get32(record) != kEndRecordSignature || at + kEndBytes + Get16(record + 20) > fileSize)
-        continue;
-      uint32_t directorySize = Get32(record + 12);
-      uint32_t recordedStart = Get32(record + 16);
-      if (Get16(record + 10) == 0xFFFF || directorySize == kZip64Size ||
-          recordedStart == kZip64Size) {
-        central.reason = kReasonZip64;
-      } else if (directorySize <= at) {
-        central.reason = kReasonNone;
-        central.start = central.cursor = at - directorySize;
-        central.end = at;
-        central.bias = central.start - recordedStart;
-      }
-      return;
+  if (size < low + static_cast<int32_t>(kEndBytes) ||
+      !SeekPlatformFile(job.archiveFile, low, true) ||
+      ReadPlatformFile(job.archiveFile, block, count) != static_cast<int32_t>(count))
+    return;
+  for (uint32_t at = count - kEndBytes + 1; at-- > 0;) {
+    const uint8_t* record = block + at;
+    if (Get32(record) != kEndRecordSignature || at + kEndBytes + Get16(record + 20) > count)
+      continue;
+    uint32_t position = static_cast<uint32_t>(low) + at;
+    uint32_t directorySize = Get32(record + 12);
+    uint32_t recordedStart = Get32(record + 16);
+    if (Get16(record + 10) == 0xFFFF || directorySize == kZip64Size ||
+        recordedStart == kZip64Size) {
+      central.reason = kReasonZip64;
+    } else if (directorySize <= position) {
+      central.reason = kReasonNone;
+      central.start = central.cursor = position - directorySize;
+      central.end = position;
+      central.bias = central.start - recordedStart;
     }
-    high = low;
+    return;
   }
 }
 
@@ -173,13 +175,13 @@ bool CentralRecordMatches(const uint8_t* fixed) {
   const LocalHeader& h = job.localHeader;
   if (Get16(fixed + 28) != h.nameLength || Get16(fixed + 10) != h.method) return false;
   uint32_t kept = static_cast<uint32_t>(strlen(job.entryName));
-  if (ReadPlatformFile(job.archiveFile, job.inputBuffer, kept) != static_cast<int32_t>(kept))
+  if (ReadPlatformFile(job.archiveFile, job.inputBuffer, kept) != static_cast<int32_t>(kept) ||
+      !SameBytes(job.inputBuffer, reinterpret_cast<uint8_t*>(job.entryName), kept))
     return false;
-  for (uint32_t i = 0; i < kept; ++i)
-    if (job.inputBuffer[i] != static_cast<uint8_t>(job.entryName[i])) return false;
-  const uint32_t local[3] = {h.crc, h.compressedSize, h.uncompressedSize};
-  for (int i = 0; i < 3; ++i)
-    if (local[i] != 0 && local[i] != Get32(fixed + 16 + 4 * i)) return false;
+  for (uint32_t i = 0; i < 12; i += 4) {
+    uint32_t local = Get32(EntryValues() + i);
+    if (local != 0 && local != Get32(fixed + 16 + i)) return false;
+  }
   return true;
 }
 
@@ -197,10 +199,8 @@ void TakeSizesFromCentralDirectory(uint32_t headerPosition) {
       !FindCentralRecord(central.start, cursor, headerPosition, fixed))
     RefuseEntry(kReasonNoCentralDirectory, MSG_INVALID_HEADER);
   if (!CentralRecordMatches(fixed)) RefuseEntry(kReasonCentralMismatch, MSG_INVALID_HEADER);
-  LocalHeader& h = job.localHeader;
-  h.crc = Get32(fixed + 16);
-  h.compressedSize = job.compressedLeft = Get32(fixed + 20);
-  h.uncompressedSize = Get32(fixed + 24);
+  memcpy(EntryValues(), fixed + 16, kDescriptorValueBytes);
+  job.compressedLeft = job.localHeader.compressedSize;
   SeekPlatformFile(job.archiveFile, resume, true);
 }
 
@@ -294,22 +294,18 @@ void ReadLocalEntry() {
 }
 
 void StepOverDescriptor() {
-  ExtractionJob& job = extractionJob;
-  const LocalHeader& h = job.localHeader;
   uint8_t bytes[4 + kDescriptorValueBytes];
   ReadArchive(bytes, kDescriptorValueBytes);
   const uint8_t* values = bytes;
   // The signature is optional, and a CRC may look like it: the values decide.
-  bool plainMatch = Get32(bytes) == h.crc && Get32(bytes + 4) == h.compressedSize &&
-                    Get32(bytes + 8) == h.uncompressedSize;
-  if (Get32(bytes) == kDescriptorSignature && !plainMatch) {
+  if (Get32(bytes) == kDescriptorSignature &&
+      !SameBytes(bytes, EntryValues(), kDescriptorValueBytes)) {
     ReadArchive(bytes + kDescriptorValueBytes, 4);
     values = bytes + 4;
   }
-  if (Get32(values) != h.crc || Get32(values + 4) != h.compressedSize ||
-      Get32(values + 8) != h.uncompressedSize)
+  if (!SameBytes(values, EntryValues(), kDescriptorValueBytes))
     RefuseEntry(kReasonDescriptorMismatch, MSG_INVALID_HEADER);
-  job.hasDataDescriptor = false;
+  extractionJob.hasDataDescriptor = false;
 }
 
 void SkipCentralEntry() {
