@@ -105,7 +105,10 @@ int UnusedInputReason() {
 void CheckDecodedEntry(int result) {
   ExtractionJob& job = extractionJob;
   if (result == kInflateNoMemory) FailExtraction(MSG_NO_MEMORY);
-  int reason = result == kInflateOk ? kReasonNone : kReasonDamagedData;
+  // A stream that failed after asking past the entry's data ran out before its end.
+  int reason = result == kInflateOk ? kReasonNone
+               : job.inputOverrun   ? kReasonDataEndsEarly
+                                    : kReasonDamagedData;
   if (reason == kReasonNone && job.localHeader.method == kMethodDeflated)
     reason = UnusedInputReason();
   if (reason == kReasonNone && job.producedBytes != job.localHeader.uncompressedSize)

@@ -168,6 +168,57 @@ TEST_F(DeflatedEntryTest, EveryTruncatedEntryEndsItsJob) {
   }
 }
 
+// A deflated entry that is damaged, ends early, leaves data over or is not of its declared size
+// is an error even when the request lets CRC mismatches pass: the message names the CRC of what
+// came out, the caller hears why, and the file is removed. The next entry is never reached.
+TEST_F(DeflatedEntryTest, DamagedDeflatedEntriesFailInEveryRequest) {
+  std::string data = Sample(Kind::kText, 100000, 31);
+  uint32_t deflatedSize = uint32_t(RawDeflate(data).size());
+  auto deflated = [&] { return Entry("bad.txt", data, 8, false); };
+  ZipEntry longer = deflated(), shorter = deflated(), endsEarly = deflated(), leftOver = deflated();
+  longer.claimedUncompressedSize = 10;
+  shorter.claimedUncompressedSize = uint32_t(data.size()) + 1;
+  endsEarly.claimedCompressedSize = deflatedSize - 2;
+  leftOver.claimedCompressedSize = deflatedSize + 5;
+  std::string damaged = MakeZip({deflated(), Stored("next.txt", "n")});
+  damaged[30 + 7 + 3] ^= 0x55;  // inside the first block's code lengths
+  struct Case {
+    std::string archive;
+    const char* reason;
+  } cases[] = {
+      {damaged, "Deflate data is damaged"},
+      {MakeZip({longer, Stored("next.txt", "n")}), "does not have the size"},
+      {MakeZip({shorter, Stored("next.txt", "n")}), "does not have the size"},
+      {MakeZip({endsEarly, Stored("next.txt", "n")}), "ends before the stream does"},
+      {[&] {
+         ZipWriter writer;
+         writer.Add(leftOver);
+         writer.AddBytes("12345");
+         writer.Add(Stored("next.txt", "n"));
+         return writer.Finish();
+       }(),
+       "left over after the end"},
+  };
+  for (const Case& c : cases) {
+    for (bool fast : {false, true}) {
+      FastPathScope scope(fast);
+      fs::remove_all(Out());
+      fs::create_directory(Out());
+      observer_.errors.clear();
+      observer_.refusals.clear();
+      EXPECT_EQ(Extract(c.archive), kAbortError) << c.reason;
+      ASSERT_EQ(observer_.errors.size(), 1u) << c.reason;
+      EXPECT_EQ(
+          observer_.errors[0].rfind("ZIP damaged: file " + OutFile("bad.txt") + ": Bad CRC ", 0),
+          0u)
+          << observer_.errors[0];
+      ASSERT_EQ(observer_.refusals.size(), 1u) << c.reason;
+      EXPECT_NE(observer_.refusals[0].find(c.reason), std::string::npos) << observer_.refusals[0];
+      EXPECT_TRUE(ListFiles(Out()).empty()) << c.reason;
+    }
+  }
+}
+
 // The archive file itself cut at every byte: a short read ends the job, or the walk reports the
 // missing records; nothing runs on.
 TEST_F(DeflatedEntryTest, EveryTruncatedArchiveEndsItsJob) {
