@@ -34,6 +34,9 @@ class RecordingObserver : public ExtractionObserver {
   void OnError(int errorClass, const char* text) override {
     events.push_back("error " + std::to_string(errorClass) + " " + text);
   }
+  void OnRefusal(const char* entry, const char* reason) override {
+    events.push_back(std::string("refused ") + entry + ": " + reason);
+  }
   std::vector<std::string> events;
 };
 
@@ -56,8 +59,12 @@ int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
   return remove(path);
 }
 
-void EmptyFence() {
+void RemoveFence() {
   nftw(Fence().c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+void EmptyFence() {
+  RemoveFence();
   if (mkdir(Fence().c_str(), 0700) != 0 || mkdir(Scratch().c_str(), 0700) != 0) abort();
 }
 
@@ -113,5 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string scratch = Scratch();
   RunJob(true, &extracting, scratch.c_str(), size > 0 && (data[size - 1] & 1));
   CheckFence();
+  // Nothing of this input is left behind: the fuzzer may stop after any input.
+  RemoveFence();
+  remove(ArchivePath().c_str());
   return 0;
 }
