@@ -37,11 +37,11 @@ enum RefusalReason {
   kReasonDescriptorMismatch,  // the data descriptor disagrees with the central directory
   kReasonHeaderSizes,         // the header's sizes cannot belong to the entry's method
   kReasonDamagedData,         // the Deflate stream is invalid
-  kReasonDataEndsEarly,       // the Deflate stream ends after the entry's data
+  kReasonDataEndsEarly,       // the entry's data ends before its Deflate stream does
   kReasonDataLeftOver,        // compressed data follows the end of the Deflate stream
   kReasonSizeMismatch,        // the data is not as long as its declared size
   kReasonNameSpelling,        // the name cannot be written exactly in the file system's characters
-  kReasonUnsafeName,          // the name would leave the destination folder or opens a device
+  kReasonUnsafeName,          // the name would leave the destination folder or names a device
   kReasonPathTooLong,         // the destination path does not fit
 };
 
