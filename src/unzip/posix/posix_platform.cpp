@@ -332,6 +332,9 @@ const char* PlatformMessageText(int id) {
   }
 }
 
+namespace {
+
+// The words for a RefusalReason (platform.h), as ksdist prints them after the message.
 const char* RefusalReasonText(int reason) {
   switch (reason) {
     case kReasonZip64:
@@ -368,6 +371,8 @@ const char* RefusalReasonText(int reason) {
       return "";
   }
 }
+
+}  // namespace
 
 // Without an observer the text goes to the standard error stream, one line.
 void ShowPlatformError(void* window, int errorClass, const char* text, int reason,

@@ -38,9 +38,6 @@ void Cp437ToUtf8(const char* source, char* target, uint32_t capacity);
 // character that code page 437 lacks, or does not fit in capacity - 1 bytes.
 bool Utf8ToCp437(const char* source, char* target, uint32_t capacity);
 
-// The words for a RefusalReason (platform.h).
-const char* RefusalReasonText(int reason);
-
 // For tests: after `successes` more successful allocations, the next allocation of the
 // extractor fails (once). A negative count turns this off.
 void FailAllocationAfter(int successes);
