@@ -1,5 +1,5 @@
 // Writes the job fuzzer's seed corpus with the tests' ZIP writer: stored, deflated and
-// encrypted entries, descriptors, folders, empty entries, junk between records.
+// encrypted entries, descriptors, streamed entries, folders, UTF-8 names, empty entries.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -26,6 +26,14 @@ ZipEntry Entry(const std::string& name, const std::string& data, uint16_t method
   return entry;
 }
 
+// As a writer to a pipe makes it: sizes after the data, a UTF-8 name.
+ZipEntry Streamed(const std::string& name, const std::string& data, uint16_t method) {
+  ZipEntry entry = Entry(name, data, method);
+  entry.streamed = true;
+  entry.extraFlags = 0x800;
+  return entry;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -42,6 +50,8 @@ int main(int argc, char** argv) {
        Entry("e.txt", Sample(Kind::kText, 1000, 5), 8, false, Descriptor::kWithSignature)},
       {Entry("f.txt", Sample(Kind::kText, 700, 6), 8, false, Descriptor::kWithoutSignature),
        Entry("g.bin", Sample(Kind::kRandom, 300, 7), 8)},
+      {Streamed("docs/\xd0\xbf/h.txt", Sample(Kind::kText, 900, 8), 8),
+       Streamed("sub/./i.bin", Sample(Kind::kBinary, 400, 9), 0)},
   };
   int n = 0;
   for (const auto& entries : archives) {

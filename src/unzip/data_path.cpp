@@ -15,10 +15,17 @@ namespace {
 
 constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodDeflated = 8;
-constexpr uint32_t kAnnouncedNameChars = 360;
+// Bytes a writer may leave after the end of a Deflate stream within the entry's data.
+constexpr uint32_t kPaddingBytes = 4;
 
 // How much of an encrypted block NextByte decrypts when it reaches the part not yet decrypted.
 constexpr uint32_t kRevealBytes = 64;
+
+// Message 1033 for an entry whose data turned out damaged: the CRC of what it gave so far.
+[[noreturn]] void FailDamagedEntry(int reason) {
+  ExtractionJob& job = extractionJob;
+  FailExtraction(MSG_BAD_CRC, MessageName(), ~job.crcRegister, job.localHeader.crc, reason);
+}
 
 void EmitStoredByte(uint8_t byte) {
   ExtractionJob& job = extractionJob;
@@ -72,20 +79,41 @@ void DecryptInputUpTo(uint8_t* upTo) {
   job.inputPlainEnd = upTo;
 }
 
-void DecodeByMethod() {
-  switch (extractionJob.localHeader.method) {
-    case kMethodStored:
-      AnnounceEntry();
-      CopyStoredEntry();
-      break;
-    case kMethodDeflated:
-      // The decoder's result is not looked at: damaged data shows in the CRC comparison.
-      AnnounceEntry();
-      InflateStream();
-      break;
-    default:
-      FailUnknownMethod();
+// The method has been checked: stored or deflated. Returns the decoder's result.
+int DecodeByMethod() {
+  AnnounceEntry();
+  if (extractionJob.localHeader.method == kMethodStored) {
+    CopyStoredEntry();
+    return kInflateOk;
   }
+  return InflateStream();
+}
+
+// How a deflated entry's compressed bytes were used. The decoder has taken them ahead of need
+// and may have asked past their end; the whole bytes still in its bit buffer went unused.
+int UnusedInputReason() {
+  const ExtractionJob& job = extractionJob;
+  uint32_t held = InflateBitsLeft() / 8;
+  if (job.inputOverrun > held) return kReasonDataEndsEarly;
+  uint32_t unused = job.compressedLeft + job.inputCount + held - job.inputOverrun;
+  return unused > kPaddingBytes ? kReasonDataLeftOver : kReasonNone;
+}
+
+// The decoder's result, the compressed bytes it left, and the size produced: a damaged stream,
+// or data of another length than declared, is an error for the entry whatever the request says
+// about CRCs. Its file is still open, and the job's clean-up removes it.
+void CheckDecodedEntry(int result) {
+  ExtractionJob& job = extractionJob;
+  if (result == kInflateNoMemory) FailExtraction(MSG_NO_MEMORY);
+  // A stream that failed after asking past the entry's data ran out before its end.
+  int reason = result == kInflateOk ? kReasonNone
+               : job.inputOverrun   ? kReasonDataEndsEarly
+                                    : kReasonDamagedData;
+  if (reason == kReasonNone && job.localHeader.method == kMethodDeflated)
+    reason = UnusedInputReason();
+  if (reason == kReasonNone && job.producedBytes != job.localHeader.uncompressedSize)
+    reason = kReasonSizeMismatch;
+  if (reason != kReasonNone) FailDamagedEntry(reason);
 }
 
 }  // namespace
@@ -96,14 +124,18 @@ void DecodeEntry() {
   job.inputCount = 0;
   job.inputCursor = job.inputBuffer;
   job.inputPlainEnd = job.inputBuffer;
+  job.inputOverrun = 0;
   job.outputCount = 0;
   job.outputCursor = job.outputBuffer;
+  job.producedBytes = 0;
   if (!job.testOnly) CreateOutputFile();
-  DecodeByMethod();
+  int result = DecodeByMethod();
   // The keys end as if the whole block had been decrypted when it was read, even where the
   // decoder stopped short of its end.
   DecryptInputUpTo(job.inputCursor + job.inputCount);
   if (job.outputCount > 0) FlushOutput();
+  CheckDecodedEntry(result);
+  if (job.hasDataDescriptor) StepOverDescriptor();
   if (!job.testOnly) {
     SetOutputFileTime();
     ClosePlatformFile(job.outputFile);
@@ -111,13 +143,16 @@ void DecodeEntry() {
   job.outputFile = kNoFile;
   uint32_t crc = ~job.crcRegister;
   if (crc != job.localHeader.crc && job.request->reportCrcErrors == 1)
-    FailExtraction(MSG_BAD_CRC, job.entryName, crc, job.localHeader.crc);
+    FailExtraction(MSG_BAD_CRC, MessageName(), crc, job.localHeader.crc);
 }
 
 int NextByte(uint16_t* target) {
   ExtractionJob& job = extractionJob;
   if (job.inputCount == 0) {
-    if (RefillInput() == 0) return 0;
+    if (RefillInput() == 0) {
+      ++job.inputOverrun;
+      return 0;
+    }
   } else {
     --job.inputCount;
   }
@@ -165,9 +200,13 @@ void TakeInput(uint32_t count) {
   extractionJob.inputCount -= count;
 }
 
+// Output beyond the declared size ends the entry at once: a damaged entry never fills the disk.
 void FlushOutput() {
   ExtractionJob& job = extractionJob;
   UpdateCrc(job.outputBuffer, job.outputCount);
+  job.producedBytes += job.outputCount;
+  if (job.producedBytes < job.outputCount || job.producedBytes > job.localHeader.uncompressedSize)
+    FailDamagedEntry(kReasonSizeMismatch);
   if (!job.testOnly)
     CheckWrite(WritePlatformFile(job.outputFile, job.outputBuffer, job.outputCount));
   job.outputCount = 0;
@@ -202,9 +241,9 @@ uint32_t RefillInput() {
 
 void CreateOutputFile() {
   ExtractionJob& job = extractionJob;
-  OemNameToAnsi(job.entryName, job.outputPath, sizeof job.outputPath);
-  job.outputFile = CreatePlatformFile(job.outputPath);
-  if (job.outputFile == kNoFile) FailExtraction(MSG_CANNOT_CREATE_OUTPUT, job.entryName);
+  job.outputFile =
+      CreatePlatformFile(job.outputPath, job.outputRootLength, job.request->keepFolderNames != 0);
+  if (job.outputFile == kNoFile) FailExtraction(MSG_CANNOT_CREATE_OUTPUT, job.outputPath);
 }
 
 void SetOutputFileTime() {
@@ -215,16 +254,12 @@ void SetOutputFileTime() {
 void CheckWrite(int32_t written) {
   ExtractionJob& job = extractionJob;
   if (written == -1 || static_cast<uint32_t>(written) != job.outputCount)
-    FailExtraction(MSG_DISK_FULL, job.entryName);
+    FailExtraction(MSG_DISK_FULL, MessageName());
 }
 
 void FailRead() {
   const char* path = extractionJob.request->archivePath;
   FailExtraction(MSG_READ_ERROR, path ? path : "");
-}
-
-void FailUnknownMethod() {
-  FailExtraction(MSG_UNKNOWN_COMPRESSION);
 }
 
 void UpdateCrc(const uint8_t* bytes, uint32_t count) {
@@ -246,8 +281,6 @@ bool PumpMessages() {
 }
 
 void AnnounceEntry() {
-  char name[kAnnouncedNameChars];
-  CopyName(name, BaseName(extractionJob.entryName), sizeof name);
-  SendEntryName(extractionJob.request->progressWindow, name);
+  SendEntryName(extractionJob.request->progressWindow, extractionJob.shownName);
   ReportProgress(true, 0);
 }

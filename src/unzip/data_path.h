@@ -14,7 +14,9 @@ constexpr uint32_t kProgressUnit = 10240;
 // hold them against. Either way the same blocks are read at the same moments.
 extern bool dataPathFastPath;
 
-// Decodes the current entry into its output file (none in a test-only job).
+// Decodes the current entry into its output file (none in a test-only job). The entry must
+// come out whole: a damaged stream or data of another size than declared ends the job, and so
+// does a CRC mismatch when the request asks.
 void DecodeEntry();
 
 // Adds the output block to the CRC, writes it out and empties it.
@@ -28,8 +30,6 @@ void SetOutputFileTime();
 void CheckWrite(int32_t written);
 // Ends the job with message 1037: the archive came back short.
 [[noreturn]] void FailRead();
-// Ends the job with message 1032: the entry's method cannot be decoded.
-[[noreturn]] void FailUnknownMethod();
 
 void UpdateCrc(const uint8_t* bytes, uint32_t count);
 
@@ -38,5 +38,5 @@ void UpdateCrc(const uint8_t* bytes, uint32_t count);
 void ReportProgress(bool force, uint32_t count);
 // Dispatches the waiting messages; true when the user has asked to cancel.
 bool PumpMessages();
-// Sends the entry's base name to the progress window and forces a progress report.
+// Sends the entry's name to the progress window and forces a progress report.
 void AnnounceEntry();

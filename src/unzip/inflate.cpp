@@ -615,6 +615,10 @@ int InflateStream() {
   return kInflateOk;
 }
 
+unsigned InflateBitsLeft() {
+  return state.bitCount;
+}
+
 int DecodeBlock(bool* isFinal) {
   Decoder d = LoadDecoder();
   if (!Need(d, 1)) return kInflateBadData;

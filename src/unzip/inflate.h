@@ -15,6 +15,8 @@ constexpr uint32_t kWindowSize = 32768;
 
 // Decodes the current entry's whole Deflate stream.
 int InflateStream();
+// The stream bits that the decoder fetched and left unused when its stream ended.
+unsigned InflateBitsLeft();
 
 // What the decoder needs from the data path:
 

@@ -19,8 +19,9 @@ ExtractionJob extractionJob;
 
 namespace {
 
-// Longest formatted message: 1033 with a full entry name and two numbers, with room to spare.
-constexpr uint32_t kMessageChars = 600;
+// Longest formatted message: 1033 with a whole path as written and two numbers, with room to
+// spare.
+constexpr uint32_t kMessageChars = kOutputPathChars + 100;
 
 int ErrorClassOf(int id) {
   if (id == MSG_UNKNOWN_COMPRESSION) return kErrorClassMethod;
@@ -44,6 +45,8 @@ void BeginJob(ExtractionRequest* request) {
   if (!dotted) memcpy(job.archivePath + length, ".ZIP", 5);
   job.bytesRead = 0;
   job.lastReported = 0;
+  job.central.searched = false;
+  job.shownName[0] = '\0';
 }
 
 void AllocateBuffers() {
@@ -131,16 +134,26 @@ void CopyName(char* target, const char* source, uint32_t capacity) {
   if (capacity) target[i] = '\0';
 }
 
-void FailExtraction(int id, const char* text, uint32_t first, uint32_t second) {
+void FailExtraction(int id, const char* text, uint32_t first, uint32_t second, int reason) {
   char message[kMessageChars];
   const uint32_t numbers[2] = {first, second};
   FormatExtractionMessage(message, sizeof message, PlatformMessageText(id), text, numbers, 2);
-  FailWithText(ErrorClassOf(id), message);
+  FailWithText(ErrorClassOf(id), message, reason);
 }
 
-void FailWithText(int errorClass, const char* text) {
-  ShowPlatformError(extractionJob.request->progressWindow, errorClass, text);
+void RefuseEntry(int reason, int id, const char* text) {
+  FailExtraction(id, text, 0, 0, reason);
+}
+
+void FailWithText(int errorClass, const char* text, int reason) {
+  ExtractionJob& job = extractionJob;
+  ShowPlatformError(job.request->progressWindow, errorClass, text, reason,
+                    reason != kReasonNone ? job.shownName : nullptr);
   AbortExtraction(kAbortError);
+}
+
+const char* MessageName() {
+  return extractionJob.testOnly ? extractionJob.shownName : extractionJob.outputPath;
 }
 
 namespace {

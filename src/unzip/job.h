@@ -15,11 +15,14 @@ constexpr uint32_t kBufferBytes = 28692;
 constexpr uint32_t kSlideWindowBytes = 32776;
 constexpr uint32_t kArchivePathChars = 288;
 constexpr uint32_t kNameChars = 264;  // a stored name or destination path: 263 and the NUL
-// The output path is the name in the file system's characters; on POSIX a code page 437
-// character becomes up to three UTF-8 bytes.
+// A name or path in the file system's characters; on POSIX a code page 437 character becomes up
+// to three UTF-8 bytes. A path still holds at most 263 characters.
 constexpr uint32_t kOutputPathChars = 3 * kNameChars;
 
-// The fixed part of a local file header, after its signature.
+// The fixed part of a local file header, after its signature, as it stands in the archive: the
+// walk reads it in one piece. Its CRC and two sizes are laid out as in a data descriptor.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "ZIP records are read as they stand");
+#pragma pack(push, 1)
 struct LocalHeader {
   uint16_t versionNeeded;
   uint16_t flags;
@@ -31,6 +34,19 @@ struct LocalHeader {
   uint32_t uncompressedSize;
   uint16_t nameLength;
   uint16_t extraLength;
+};
+#pragma pack(pop)
+static_assert(sizeof(LocalHeader) == 26);
+
+// Where the central directory lies, for entries whose sizes follow their data. It is looked for
+// once per job, when the first such entry is met.
+struct CentralDirectory {
+  bool searched;
+  int reason;       // kReasonNone when found, else why it cannot be used
+  uint32_t start;   // file position of its first record
+  uint32_t end;     // file position of the end record
+  uint32_t bias;    // added to a recorded offset, gives the file position
+  uint32_t cursor;  // where the next search begins: records mostly come in file order
 };
 
 struct ExtractionJob {
@@ -58,10 +74,16 @@ struct ExtractionJob {
   LocalHeader localHeader;
   uint32_t compressedLeft;  // the current entry's data still to read
   bool encrypted;
-  bool hasDataDescriptor;
-  bool nameTruncated;  // the stored name did not fit in entryName
-  char entryName[kNameChars];
-  char outputPath[kOutputPathChars];
+  bool hasDataDescriptor;     // cleared once the descriptor has been stepped over
+  bool nameTruncated;         // the stored name did not fit in entryName
+  bool nameWritable;          // shownName spells the stored name exactly
+  uint32_t inputOverrun;      // NextByte calls past the end of the entry's data
+  uint32_t producedBytes;     // decoded bytes of the entry so far
+  uint32_t outputRootLength;  // outputPath begins with this much of the destination folder
+  CentralDirectory central;
+  char entryName[kNameChars];         // the stored name as read
+  char shownName[kOutputPathChars];   // the stored name as it is written and shown
+  char outputPath[kOutputPathChars];  // the destination path as it is written
 };
 
 extern ExtractionJob extractionJob;
@@ -74,12 +96,18 @@ extern ExtractionJob extractionJob;
 void ExtractArchive();
 
 // Shows catalogue message `id` (its %s filled with `text`, its two numbers with `first` and
-// `second`) in the error box and ends the job with kAbortError.
+// `second`) in the error box and ends the job with kAbortError. A `reason` (RefusalReason)
+// refuses the current entry: the caller is told which and why.
 [[noreturn]] void FailExtraction(int id, const char* text = "", uint32_t first = 0,
-                                 uint32_t second = 0);
+                                 uint32_t second = 0, int reason = kReasonNone);
+[[noreturn]] void RefuseEntry(int reason, int id, const char* text = "");
 
 // Shows a fixed text in the error box of class `errorClass` and ends the job with kAbortError.
-[[noreturn]] void FailWithText(int errorClass, const char* text);
+[[noreturn]] void FailWithText(int errorClass, const char* text, int reason = kReasonNone);
+
+// The current entry's name in messages: its destination path, or in a test-only job its stored
+// name, both as written.
+const char* MessageName();
 
 // Copies at most capacity - 1 characters of `source` and terminates the copy.
 void CopyName(char* target, const char* source, uint32_t capacity);

@@ -1,5 +1,6 @@
 #include "unzip/walk.h"
 
+#include <stddef.h>
 #include <string.h>
 
 #include "resources/catalogue.h"
@@ -9,21 +10,47 @@
 
 namespace {
 
-constexpr uint32_t kLocalFixedBytes = 26;
 constexpr uint32_t kCentralFixedBytes = 42;
 constexpr uint32_t kEndFixedBytes = 18;
-constexpr uint32_t kDescriptorBytes = 16;
+constexpr uint32_t kDescriptorValueBytes = 12;  // CRC, compressed and uncompressed size
 constexpr uint32_t kNoLastChar = 0x100;
+constexpr uint32_t kZip64Size = 0xFFFFFFFF;  // a size kept in a Zip64 record instead
+
+constexpr uint16_t kFlagEncrypted = 1;
+constexpr uint16_t kFlagStreamed = 8;  // CRC and sizes follow the data
+constexpr uint16_t kFlagStrongEncryption = 0x40;
+constexpr uint16_t kFlagUtf8Name = 0x800;
+constexpr uint16_t kMethodStored = 0;
+constexpr uint16_t kMethodDeflated = 8;
+constexpr uint16_t kMethodAes = 99;
+constexpr uint16_t kExtraZip64 = 0x0001;
 
 // The last byte of the current stored name, or kNoLastChar for an empty name.
 uint32_t lastNameChar = kNoLastChar;
 
+// Record fields are little-endian, as the machine is (job.h): a field is one load.
 uint16_t Get16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
+  uint16_t value;
+  memcpy(&value, p, sizeof value);
+  return value;
 }
 
 uint32_t Get32(const uint8_t* p) {
-  return Get16(p) | static_cast<uint32_t>(Get16(p + 2)) << 16;
+  uint32_t value;
+  memcpy(&value, p, sizeof value);
+  return value;
+}
+
+bool SameBytes(const uint8_t* a, const uint8_t* b, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
+// The local header's CRC and sizes, which a central record (at its offset 16) and a data
+// descriptor hold in the same order.
+uint8_t* EntryValues() {
+  return reinterpret_cast<uint8_t*>(&extractionJob.localHeader) + offsetof(LocalHeader, crc);
 }
 
 bool IsSeparator(char c) {
@@ -50,22 +77,131 @@ void SkipForward(uint32_t count) {
 
 void ReadLocalHeader() {
   ExtractionJob& job = extractionJob;
-  uint8_t fixed[kLocalFixedBytes];
-  ReadArchive(fixed, sizeof fixed);
   LocalHeader& h = job.localHeader;
-  h.versionNeeded = Get16(fixed);
-  h.flags = Get16(fixed + 2);
-  h.method = Get16(fixed + 4);
-  h.dosTime = Get16(fixed + 6);
-  h.dosDate = Get16(fixed + 8);
-  h.crc = Get32(fixed + 10);
-  h.compressedSize = Get32(fixed + 14);
-  h.uncompressedSize = Get32(fixed + 18);
-  h.nameLength = Get16(fixed + 22);
-  h.extraLength = Get16(fixed + 24);
-  job.encrypted = (h.flags & 1) != 0;
-  job.hasDataDescriptor = (h.flags & 8) != 0;
+  ReadArchive(&h, sizeof h);
+  job.encrypted = (h.flags & kFlagEncrypted) != 0;
+  job.hasDataDescriptor = (h.flags & kFlagStreamed) != 0;
   job.compressedLeft = h.compressedSize;
+}
+
+// Steps over the extra field; true when it holds a Zip64 record.
+bool ScanExtraField(uint32_t length) {
+  bool zip64 = false;
+  while (length >= 4) {
+    uint8_t head[4];
+    ReadArchive(head, sizeof head);
+    length -= 4;
+    zip64 = zip64 || Get16(head) == kExtraZip64;
+    uint32_t size = Get16(head + 2) < length ? Get16(head + 2) : length;
+    SkipForward(size);
+    length -= size;
+  }
+  SkipForward(length);
+  return zip64;
+}
+
+// The stored name in the file system's characters, for every use but the central directory's
+// comparison.
+void ConvertEntryName() {
+  ExtractionJob& job = extractionJob;
+  bool utf8 = (job.localHeader.flags & kFlagUtf8Name) != 0;
+  job.nameWritable = StoredNameToFileName(job.entryName, utf8, job.shownName, sizeof job.shownName);
+}
+
+// Finds the end record from the end of the file backwards, within the last input block (no
+// entry is being read): an archive comment may take all of it but the record itself.
+void FindCentralDirectory() {
+  ExtractionJob& job = extractionJob;
+  CentralDirectory& central = job.central;
+  central.searched = true;
+  central.reason = kReasonNoCentralDirectory;
+  constexpr uint32_t kEndBytes = 4 + kEndFixedBytes;
+  int32_t size = SeekPlatformFileToEnd(job.archiveFile);
+  int32_t low = size - static_cast<int32_t>(kBlockSize);
+  if (low < job.request->archiveOffset) low = job.request->archiveOffset;
+  if (low < 0) low = 0;
+  uint32_t count = static_cast<uint32_t>(size - low);
+  uint8_t* block = job.inputBuffer;
+  if (size < low + static_cast<int32_t>(kEndBytes) ||
+      !SeekPlatformFile(job.archiveFile, low, true) ||
+      ReadPlatformFile(job.archiveFile, block, count) != static_cast<int32_t>(count))
+    return;
+  for (uint32_t at = count - kEndBytes + 1; at-- > 0;) {
+    const uint8_t* record = block + at;
+    if (Get32(record) != kEndRecordSignature || at + kEndBytes + Get16(record + 20) > count)
+      continue;
+    uint32_t position = static_cast<uint32_t>(low) + at;
+    uint32_t directorySize = Get32(record + 12);
+    uint32_t recordedStart = Get32(record + 16);
+    if (Get16(record + 10) == 0xFFFF || directorySize == kZip64Size ||
+        recordedStart == kZip64Size) {
+      central.reason = kReasonZip64;
+    } else if (directorySize <= position) {
+      central.reason = kReasonNone;
+      central.start = central.cursor = position - directorySize;
+      central.end = position;
+      central.bias = central.start - recordedStart;
+    }
+    return;
+  }
+}
+
+// Looks through the central records from `from` up to `to` for the one whose local header
+// offset is `position`; leaves its fixed part in `fixed` and the archive after it.
+bool FindCentralRecord(uint32_t from, uint32_t to, uint32_t position, uint8_t* fixed) {
+  ExtractionJob& job = extractionJob;
+  for (uint32_t at = from; at < to;) {
+    SeekPlatformFile(job.archiveFile, static_cast<int32_t>(at), true);
+    if (ReadPlatformFile(job.archiveFile, fixed, 4 + kCentralFixedBytes) !=
+            static_cast<int32_t>(4 + kCentralFixedBytes) ||
+        Get32(fixed) != kCentralHeaderSignature)
+      return false;
+    uint32_t next =
+        at + 4 + kCentralFixedBytes + Get16(fixed + 28) + Get16(fixed + 30) + Get16(fixed + 32);
+    if (Get32(fixed + 42) + job.central.bias == position) {
+      job.central.cursor = next;
+      return true;
+    }
+    at = next;
+  }
+  return false;
+}
+
+// True when the central record in `fixed`, whose name the archive is positioned at, describes
+// the local entry just read: the same name and method, and the same CRC and sizes wherever the
+// local header gives them.
+bool CentralRecordMatches(const uint8_t* fixed) {
+  ExtractionJob& job = extractionJob;
+  const LocalHeader& h = job.localHeader;
+  if (Get16(fixed + 28) != h.nameLength || Get16(fixed + 10) != h.method) return false;
+  uint32_t kept = static_cast<uint32_t>(strlen(job.entryName));
+  if (ReadPlatformFile(job.archiveFile, job.inputBuffer, kept) != static_cast<int32_t>(kept) ||
+      !SameBytes(job.inputBuffer, reinterpret_cast<uint8_t*>(job.entryName), kept))
+    return false;
+  for (uint32_t i = 0; i < 12; i += 4) {
+    uint32_t local = Get32(EntryValues() + i);
+    if (local != 0 && local != Get32(fixed + 16 + i)) return false;
+  }
+  return true;
+}
+
+// A streamed entry's local header may hold zeros: its CRC and sizes come from its record in the
+// central directory, matched by the local header's position.
+void TakeSizesFromCentralDirectory(uint32_t headerPosition) {
+  ExtractionJob& job = extractionJob;
+  CentralDirectory& central = job.central;
+  int32_t resume = TellPlatformFile(job.archiveFile);
+  if (!central.searched) FindCentralDirectory();
+  if (central.reason != kReasonNone) RefuseEntry(central.reason, MSG_INVALID_HEADER);
+  uint8_t fixed[4 + kCentralFixedBytes];
+  uint32_t cursor = central.cursor;
+  if (!FindCentralRecord(cursor, central.end, headerPosition, fixed) &&
+      !FindCentralRecord(central.start, cursor, headerPosition, fixed))
+    RefuseEntry(kReasonNoCentralDirectory, MSG_INVALID_HEADER);
+  if (!CentralRecordMatches(fixed)) RefuseEntry(kReasonCentralMismatch, MSG_INVALID_HEADER);
+  memcpy(EntryValues(), fixed + 16, kDescriptorValueBytes);
+  job.compressedLeft = job.localHeader.compressedSize;
+  SeekPlatformFile(job.archiveFile, resume, true);
 }
 
 // The skip rules, first match wins: folder entries, empty entries when asked, entries not
@@ -79,8 +215,25 @@ bool ShouldExtract() {
   return MakeDestinationPath();
 }
 
+// What the engine cannot decode is refused before anything is created for the entry.
+void CheckExtractable() {
+  ExtractionJob& job = extractionJob;
+  const LocalHeader& h = job.localHeader;
+  if (!job.nameWritable) RefuseEntry(kReasonNameSpelling, MSG_CANNOT_CREATE_OUTPUT, MessageName());
+  if ((h.flags & kFlagStrongEncryption) != 0 || h.method == kMethodAes)
+    RefuseEntry(kReasonStrongEncryption, MSG_UNKNOWN_COMPRESSION);
+  if (h.method != kMethodStored && h.method != kMethodDeflated)
+    RefuseEntry(kReasonMethod, MSG_UNKNOWN_COMPRESSION);
+  // A stored entry is its data; one too short for its encryption header is a read error later.
+  uint32_t header = job.encrypted ? kEncryptionHeaderBytes : 0;
+  if (h.method == kMethodStored && h.compressedSize >= header &&
+      h.compressedSize - header != h.uncompressedSize)
+    RefuseEntry(kReasonHeaderSizes, MSG_INVALID_HEADER);
+}
+
 void ExtractEntry() {
   ExtractionJob& job = extractionJob;
+  CheckExtractable();
   if (job.encrypted && !ReadEncryptionHeader())
     FailWithText(kErrorClassPassword, job.jobPassword ? "INCORRECT PASSWORD" : "NO PASSWORD");
   DecodeEntry();
@@ -119,16 +272,40 @@ void WalkArchive() {
   }
 }
 
+// Zip64 entries are refused wherever they stand: their sizes are not in the header, so the walk
+// could not even step over them.
 void ReadLocalEntry() {
   ExtractionJob& job = extractionJob;
+  uint32_t headerPosition = static_cast<uint32_t>(TellPlatformFile(job.archiveFile)) - 4;
   ReadLocalHeader();
   ReadEntryName(job.localHeader.nameLength);
-  SkipForward(job.localHeader.extraLength);
+  ConvertEntryName();
+  NoteEntryRead(job.request->progressWindow, job.shownName);
+  bool zip64 = ScanExtraField(job.localHeader.extraLength);
+  if (zip64 || job.localHeader.compressedSize == kZip64Size ||
+      job.localHeader.uncompressedSize == kZip64Size)
+    RefuseEntry(kReasonZip64, MSG_INVALID_HEADER);
+  if (job.hasDataDescriptor) TakeSizesFromCentralDirectory(headerPosition);
   if (ShouldExtract())
     ExtractEntry();
   else
     SkipForward(job.localHeader.compressedSize);
-  if (job.hasDataDescriptor) SkipForward(kDescriptorBytes);
+  if (job.hasDataDescriptor) StepOverDescriptor();
+}
+
+void StepOverDescriptor() {
+  uint8_t bytes[4 + kDescriptorValueBytes];
+  ReadArchive(bytes, kDescriptorValueBytes);
+  const uint8_t* values = bytes;
+  // The signature is optional, and a CRC may look like it: the values decide.
+  if (Get32(bytes) == kDescriptorSignature &&
+      !SameBytes(bytes, EntryValues(), kDescriptorValueBytes)) {
+    ReadArchive(bytes + kDescriptorValueBytes, 4);
+    values = bytes + 4;
+  }
+  if (!SameBytes(values, EntryValues(), kDescriptorValueBytes))
+    RefuseEntry(kReasonDescriptorMismatch, MSG_INVALID_HEADER);
+  extractionJob.hasDataDescriptor = false;
 }
 
 void SkipCentralEntry() {
@@ -182,10 +359,10 @@ void ReadEntryName(uint32_t length) {
 bool IsSelected() {
   ExtractionJob& job = extractionJob;
   if (!job.request->selectedNames) return true;
-  for (char* p = job.entryName; *p; ++p)
+  for (char* p = job.shownName; *p; ++p)
     if (*p == '\\') *p = '/';
   for (NameListNode* node = job.request->selectedNames; node; node = node->next)
-    if (NamesEqualIgnoringCase(node->name, job.entryName)) return true;
+    if (NamesEqualIgnoringCase(node->name, job.shownName)) return true;
   return false;
 }
 
@@ -235,16 +412,23 @@ bool IsSafeFolderPath(const char* name) {
   }
 }
 
-// Appends `text` to `target` (holding `used` characters) as far as kNameChars allows.
-// False when it had to be cut.
-bool AppendPath(char* target, uint32_t& used, const char* text) {
-  for (; *text; ++text) {
-    if (used + 1 >= kNameChars) return false;
-    target[used++] = *text;
+// A path as it is being built: at most kNameChars - 1 characters (bytes, or UTF-8 characters).
+struct PathBuilder {
+  char* text;
+  uint32_t used;
+  uint32_t characters;
+  // Appends `more` as far as the limit allows; false when it had to be cut.
+  bool Append(const char* more) {
+    for (; *more; ++more) {
+      bool starts = !kFileNamesInUtf8 || (static_cast<uint8_t>(*more) & 0xC0) != 0x80;
+      if (starts && characters + 1 >= kNameChars) return false;
+      characters += starts;
+      text[used++] = *more;
+      text[used] = '\0';
+    }
+    return true;
   }
-  target[used] = '\0';
-  return true;
-}
+};
 
 }  // namespace
 
@@ -261,33 +445,26 @@ bool IsPlainFileName(const char* name, uint32_t length) {
 // The destination path is the destination folder, a separator and the stored name (folders
 // kept) or its base name. Names that cannot be written as an ordinary file inside the
 // destination folder, and paths that do not fit, are refused rather than cut or followed.
+// Stored folders are reproduced below the destination folder (the platform creates them) or
+// dropped; outputRootLength marks where the destination folder ends.
 bool MakeDestinationPath() {
   ExtractionJob& job = extractionJob;
-  const char* stored = job.entryName;
+  const char* stored = job.shownName;
   const char* part = job.request->keepFolderNames ? stored : BaseName(stored);
   const char* base = BaseName(stored);
   if (IsSeparator(base[0])) ++base;  // BaseName never looks at the first character
-  bool safe = !job.nameTruncated && IsPlainFileName(base, static_cast<uint32_t>(strlen(base)));
+  bool safe = IsPlainFileName(base, static_cast<uint32_t>(strlen(base)));
   if (job.request->keepFolderNames && !IsSafeFolderPath(stored)) safe = false;
 
-  char path[kNameChars] = "";
-  uint32_t used = 0;
-  bool fits = AppendPath(path, used, job.request->destinationFolder);
-  if (fits && used > 0 && !IsSeparator(path[used - 1])) fits = AppendPath(path, used, "\\");
-  if (fits) fits = AppendPath(path, used, part);
-  memcpy(job.entryName, path, used + 1);
-  for (char* p = job.entryName; *p; ++p)
+  PathBuilder path = {job.outputPath, 0, 0};
+  job.outputPath[0] = '\0';
+  bool fits = path.Append(job.request->destinationFolder);
+  if (fits && path.used > 0 && !IsSeparator(path.text[path.used - 1])) fits = path.Append("\\");
+  job.outputRootLength = path.used;
+  fits = fits && path.Append(part) && !job.nameTruncated;
+  for (char* p = job.outputPath; *p; ++p)
     if (IsSeparator(*p)) *p = kPathSeparator;
-  if (!safe || !fits) FailExtraction(MSG_CANNOT_CREATE_OUTPUT, job.entryName);
+  if (!fits) RefuseEntry(kReasonPathTooLong, MSG_CANNOT_CREATE_OUTPUT, job.outputPath);
+  if (!safe) RefuseEntry(kReasonUnsafeName, MSG_CANNOT_CREATE_OUTPUT, job.outputPath);
   return true;
-}
-
-void OemNameToAnsi(const char* source, char* target, uint32_t capacity) {
-  const char* tail = source;
-  for (const char* p = source; *p; ++p)
-    if (IsSeparator(*p)) tail = p + 1;
-  uint32_t prefix = static_cast<uint32_t>(tail - source);
-  if (prefix >= capacity) prefix = capacity - 1;
-  memcpy(target, source, prefix);
-  OemToAnsiName(tail, target + prefix, capacity - prefix);
 }

@@ -8,6 +8,7 @@
 constexpr uint32_t kLocalHeaderSignature = 0x04034b50;
 constexpr uint32_t kCentralHeaderSignature = 0x02014b50;
 constexpr uint32_t kEndRecordSignature = 0x06054b50;
+constexpr uint32_t kDescriptorSignature = 0x08074b50;
 
 // Opens the job's archive and positions it at the request's offset; aborts when it cannot.
 void OpenArchive();
@@ -26,16 +27,18 @@ bool ResyncToSignature();
 // marked, and the rest of it is read past.
 void ReadEntryName(uint32_t length);
 
-// Naming rules.
+// Steps over the data descriptor after a streamed entry's data (with or without its signature);
+// a descriptor that disagrees with the entry's sizes and CRC ends the job.
+void StepOverDescriptor();
+
+// Naming rules. The stored name is written in the file system's characters (shownName); the
+// selection compares that, and the destination path is built from it.
 bool IsSelected();
-// Turns entryName into the destination path; refuses (message 1030) a name that is too long
+// Builds the destination path in outputPath; refuses (message 1030) a name that is too long
 // or that would leave the destination folder or address a device.
 bool MakeDestinationPath();
 // The text after the last slash or backslash; the first character is never examined.
 const char* BaseName(const char* path);
-// Copies `source` to `target`, converting the part after its last separator from the OEM
-// character set to the file system's.
-void OemNameToAnsi(const char* source, char* target, uint32_t capacity);
 
 // True when `name` is a plain file name: not empty, not made of dots and spaces only, without
 // a colon or separator, and not a device name such as CON, NUL, COM1 or LPT1 (any extension).

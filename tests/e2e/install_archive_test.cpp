@@ -1,6 +1,8 @@
 // SETUP.EXE unpacks setup.ks into the install folder: stored entries, some encrypted with the
-// built-in password, arrive byte-identical with the archive's times, the product is renamed and
-// started; a damaged archive ends setup with the extractor's box and the closing notice.
+// built-in password, some streamed as writers to a pipe make them, arrive byte-identical with
+// the archive's times, the product is renamed and started; a damaged archive, a damaged entry or
+// one that setup cannot decode ends setup with the extractor's box and the closing notice, and
+// leaves no file of that entry behind.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -60,6 +62,7 @@ TEST_F(InstallArchiveTest, TheArchiveIsUnpackedByteForByteWithItsTimes) {
     std::string stored, installed, data;
     Stamp stamp;
     bool encrypted;
+    bool streamed = false;
   } files[] = {
       {"KESTRA32.EX_",
        "KESTRA32.EXE",
@@ -67,13 +70,17 @@ TEST_F(InstallArchiveTest, TheArchiveIsUnpackedByteForByteWithItsTimes) {
        {1995, 8, 24, 9, 30, 0},
        true},
       {"KESTRA.INI", "KESTRA.INI", "[Kestra]\r\nVersion=8.0\r\n", {1995, 8, 23, 18, 5, 44}, false},
-      {"system/KESTRA.DLL", "KESTRA.DLL", Binary(90000, 7), {1995, 7, 1, 12, 0, 0}, true},
-      {"help\\KESTRA.HLP", "KESTRA.HLP", Binary(28672, 3), {1995, 6, 30, 23, 59, 58}, false},
+      {"system/KESTRA.DLL", "KESTRA.DLL", Binary(90000, 7), {1995, 7, 1, 12, 0, 0}, true, true},
+      {"help\\KESTRA.HLP", "KESTRA.HLP", Binary(28672, 3), {1995, 6, 30, 23, 59, 58}, false, true},
       {"EMPTY.INI", "EMPTY.INI", "", {1995, 1, 2, 3, 4, 6}, true},
   };
   ZipWriter writer;
   writer.Add(Entry("system/", "", {1995, 7, 1, 12, 0, 0}, false));
-  for (const File& f : files) writer.Add(Entry(f.stored, f.data, f.stamp, f.encrypted));
+  for (const File& f : files) {
+    ZipEntry entry = Entry(f.stored, f.data, f.stamp, f.encrypted);
+    entry.streamed = f.streamed;
+    writer.Add(entry);
+  }
   dist_.SetArchive(writer.Finish());
 
   SetupRunResult run = RunSetupExe(dist_.SetupExe(), "");
@@ -119,6 +126,45 @@ TEST_F(InstallArchiveTest, ADamagedArchiveEndsSetupWithTheExtractorsBox) {
     EXPECT_NE(run.boxes[0].owner, nullptr) << "owned by the progress dialog";
     EXPECT_EQ(run.boxes[1].text, MSG_TEXT_1006);
     EXPECT_EQ(ReadFileBytes(kInstall + "\\kestra32.log"), "") << "the product is not started";
+  }
+}
+
+// Entries that setup must not install as they are: each ends setup with its box and the
+// closing notice, and an installed file of the same name keeps what it had, or none is left.
+TEST_F(InstallArchiveTest, ADamagedOrUnreadableEntryEndsSetupWithItsBox) {
+  const Stamp stamp = {1995, 8, 24, 9, 30, 0};
+  ZipEntry product = Entry("KESTRA32.EX_", ReadFileBytes(FixturePath("KESTRA32.EXE")), stamp, true);
+  ZipEntry badCrc = Entry("KESTRA.INI", "[Kestra]", stamp, false);
+  badCrc.streamed = true;
+  badCrc.claimedCrc = 0x0BADC0DE;
+  ZipEntry aes = Entry("KESTRA.INI", "[Kestra]", stamp, false);
+  aes.method = 99;
+  ZipEntry longer = Entry("KESTRA.INI", Binary(50000, 1), stamp, false);
+  longer.method = 8;
+  longer.claimedUncompressedSize = 10;
+  char crcText[120];
+  wsprintfA(crcText, "ZIP damaged: file %s\\KESTRA.INI: Bad CRC %08lx (should be 0badc0de)",
+            kInstall.c_str(), ZlibCrc32("[Kestra]"));
+  struct Case {
+    ZipEntry entry;
+    std::string text;
+    std::string left;  // KESTRA.INI afterwards
+  } cases[] = {
+      {badCrc, crcText, "[Kestra]"},  // a CRC error leaves the file as it came out
+      {aes, MSG_TEXT_1032, "installed before"},
+      {longer, "ZIP damaged: file " + kInstall + "\\KESTRA.INI: Bad CRC ", ""},
+  };
+  for (const Case& c : cases) {
+    RemoveTree(kInstall);
+    CreateDirectoryA(kInstall.c_str(), nullptr);
+    WriteFileBytes(kInstall + "\\KESTRA.INI", "installed before");
+    dist_.SetArchive(MakeZip({c.entry, product}));
+    SetupRunResult run = RunSetupExe(dist_.SetupExe(), "");
+    ASSERT_EQ(run.boxes.size(), 2u) << c.text;
+    EXPECT_EQ(run.boxes[0].text.rfind(c.text, 0), 0u) << run.boxes[0].text;
+    EXPECT_EQ(run.boxes[1].text, MSG_TEXT_1006);
+    EXPECT_EQ(ReadFileBytes(kInstall + "\\KESTRA.INI"), c.left) << c.text;
+    EXPECT_FALSE(PathExists(kInstall + "\\KESTRA32.EX_")) << "setup ended at the entry";
   }
 }
 

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Lays out what e2e.packed_distribution_test installs: a product folder of 200 files (20 MB)
 # and the distribution that `ksdist pack` makes of it with the SETUP.EXE under test, proven by
-# `ksdist verify`. Usage: packed_distribution_prepare.sh KSDIST WINDOWS_TREE OUT
+# `ksdist verify`; and beside it the same distribution whose setup.ks a release engineer packed
+# with bsdtar instead (every entry streamed, deflated, not encrypted), proven the same way.
+# Usage: packed_distribution_prepare.sh KSDIST WINDOWS_TREE OUT
 set -euo pipefail
 ksdist=$1 tree=$2 out=$3
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -13,3 +15,10 @@ python3 "$root/tests/fixtures/sample/make_product.py" "$out/product" \
 "$ksdist" pack --product "$out/product" --side-files "$root/tests/fixtures/sample/side-files" \
   --setup "$tree/src/setup/SETUP.EXE" --out "$out/dist"
 "$ksdist" verify "$out/dist"
+# The archive's files as setup.ks holds them (flat, KESTRA32.EX_), packed again by bsdtar.
+mkdir "$out/flat"
+"$ksdist" unpack "$out/dist/setup.ks" "$out/flat"
+cp -a "$out/dist" "$out/dist-bsdtar"
+rm "$out/dist-bsdtar/setup.ks"
+bsdtar --format zip -cf "$out/dist-bsdtar/setup.ks" -C "$out/flat" .
+"$ksdist" verify "$out/dist-bsdtar"

@@ -2,11 +2,19 @@
 
 namespace {
 
+bool HasDescriptor(const ZipEntry& entry) {
+  return entry.streamed || entry.descriptor != Descriptor::kNone;
+}
+
 uint16_t Flags(const ZipEntry& entry) {
   uint16_t flags = entry.extraFlags;
   if (entry.password) flags |= kFlagEncrypted;
-  if (entry.descriptor != Descriptor::kNone) flags |= kFlagDataDescriptor;
+  if (HasDescriptor(entry)) flags |= kFlagDataDescriptor;
   return flags;
+}
+
+uint32_t UncompressedSize(const ZipEntry& entry) {
+  return entry.claimedUncompressedSize.value_or(static_cast<uint32_t>(entry.data.size()));
 }
 
 ZipHeaderFields HeaderFields(const ZipEntry& entry, uint32_t crc, uint32_t compressedSize) {
@@ -17,7 +25,7 @@ ZipHeaderFields HeaderFields(const ZipEntry& entry, uint32_t crc, uint32_t compr
   fields.dosDate = entry.dosDate;
   fields.crc = crc;
   fields.compressedSize = compressedSize;
-  fields.uncompressedSize = static_cast<uint32_t>(entry.data.size());
+  fields.uncompressedSize = UncompressedSize(entry);
   fields.name = entry.name;
   fields.extra = entry.extra;
   return fields;
@@ -39,18 +47,21 @@ size_t ZipWriter::Add(const ZipEntry& entry) {
   uint32_t crc = ZlibCrc32(entry.data);
   std::string payload = entry.method == kMethodDeflated ? RawDeflate(entry.data) : entry.data;
   if (entry.password) {
-    uint8_t check = entry.checkByte.value_or(static_cast<uint8_t>(
-        entry.descriptor != Descriptor::kNone ? entry.dosTime >> 8 : crc >> 24));
+    uint8_t check = entry.checkByte.value_or(
+        static_cast<uint8_t>(HasDescriptor(entry) ? entry.dosTime >> 8 : crc >> 24));
     payload = EncryptTraditional(payload, *entry.password, check, random_);
   }
   uint32_t claimedCrc = entry.claimedCrc.value_or(crc);
   uint32_t compressedSize = entry.claimedCompressedSize.value_or(payload.size());
   size_t offset = bytes_.size();
-  bytes_ += LocalHeaderRecord(HeaderFields(entry, claimedCrc, compressedSize)) + payload;
-  if (entry.descriptor != Descriptor::kNone)
-    bytes_ +=
-        DataDescriptorRecord(claimedCrc, compressedSize, static_cast<uint32_t>(entry.data.size()),
-                             entry.descriptor == Descriptor::kWithSignature);
+  ZipHeaderFields local = HeaderFields(entry, claimedCrc, compressedSize);
+  if (entry.streamed) local.crc = local.compressedSize = local.uncompressedSize = 0;
+  bytes_ += LocalHeaderRecord(local) + payload;
+  if (entry.descriptorBytes)
+    bytes_ += *entry.descriptorBytes;
+  else if (HasDescriptor(entry))
+    bytes_ += DataDescriptorRecord(claimedCrc, compressedSize, UncompressedSize(entry),
+                                   entry.descriptor != Descriptor::kWithoutSignature);
   written_.push_back({entry, claimedCrc, compressedSize, static_cast<uint32_t>(offset)});
   return offset;
 }

@@ -19,15 +19,20 @@ struct ZipEntry {
   uint16_t method = 0;  // 0 stored, 8 deflated; any other value stores the data as it is
   std::optional<std::string> password;        // set: encrypted under this password
   Descriptor descriptor = Descriptor::kNone;  // anything else sets flag bit 3
-  uint16_t dosTime = 0x6000;                  // 12:00:00
-  uint16_t dosDate = 0x2AB1;                  // 2001-05-17
-  uint16_t extraFlags = 0;                    // further general-purpose flag bits
-  std::string extra;                          // extra field, local and central
-  std::string comment;                        // file comment, central only
+  // Flag bit 3 with CRC and sizes 0 in the local header, as a writer to a pipe leaves them:
+  // they follow in the descriptor (with signature, unless `descriptor` says otherwise).
+  bool streamed = false;
+  uint16_t dosTime = 0x6000;  // 12:00:00
+  uint16_t dosDate = 0x2AB1;  // 2001-05-17
+  uint16_t extraFlags = 0;    // further general-purpose flag bits
+  std::string extra;          // extra field, local and central
+  std::string comment;        // file comment, central only
   // What the headers claim instead of the truth, for damaged archives.
   std::optional<uint32_t> claimedCrc;
   std::optional<uint32_t> claimedCompressedSize;
-  std::optional<uint8_t> checkByte;  // the encryption header's last plain byte
+  std::optional<uint32_t> claimedUncompressedSize;
+  std::optional<uint8_t> checkByte;            // the encryption header's last plain byte
+  std::optional<std::string> descriptorBytes;  // written after the data in place of the descriptor
 };
 
 class ZipWriter {

@@ -95,34 +95,39 @@ TEST_F(DeflatedEntryTest, EntriesComeOutByteIdenticalWithBothPaths) {
 }
 
 // Bytes after the end of an encrypted entry's Deflate stream, within its data: the decoder never
-// reaches them, yet the keys end as if they had been decrypted with the block, and the next
-// entry is found by the walk's resync the same way on both paths.
+// reaches them, yet the keys end as if they had been decrypted with the block, on both paths. A
+// few bytes are padding and the next entry follows; more make the entry damaged.
 TEST_F(DeflatedEntryTest, EncryptedBytesBeyondTheStreamEndTheSameWay) {
   std::string data = Sample(Kind::kText, 40000, 21);
-  ZipEntry padded = Entry("padded.txt", data, 8, true);
-  uint32_t trailing = 3000;
-  padded.claimedCompressedSize = 12 + uint32_t(RawDeflate(data).size()) + trailing;
-  auto archive = [&](bool withNext) {
-    ZipWriter writer;
-    writer.Add(padded);
-    writer.AddBytes(std::string(trailing, '\x5a'));
-    if (withNext) writer.Add(Entry("next.bin", Sample(Kind::kBinary, 9000, 22), 8, true));
-    return writer.Finish();
-  };
-  std::vector<std::string> firstEvents;
-  DecryptionKeys firstKeys{};
-  for (bool fast : {false, true}) {
-    SCOPED_TRACE(testing::Message() << "fast " << fast);
-    FastPathScope scope(fast);
-    observer_.events.clear();
-    ASSERT_EQ(Extract(archive(true), {.testOnly = true, .reportCrc = true}), 0);
-    if (!fast) firstEvents = observer_.events;
-    EXPECT_EQ(observer_.events, firstEvents);
-    EXPECT_EQ(Announced(), (std::vector<std::string>{"padded.txt", "next.bin"}));
-    // The next entry starts the keys afresh: the padded one alone shows where they end.
-    ASSERT_EQ(Extract(archive(false), {.testOnly = true, .reportCrc = true}), 0);
-    if (!fast) firstKeys = decryptionKeys;
-    EXPECT_TRUE(SameKeys(decryptionKeys, firstKeys));
+  for (uint32_t trailing : {4u, 3000u}) {
+    ZipEntry padded = Entry("padded.txt", data, 8, true);
+    padded.claimedCompressedSize = 12 + uint32_t(RawDeflate(data).size()) + trailing;
+    auto archive = [&](bool withNext) {
+      ZipWriter writer;
+      writer.Add(padded);
+      writer.AddBytes(std::string(trailing, '\x5a'));
+      if (withNext) writer.Add(Entry("next.bin", Sample(Kind::kBinary, 9000, 22), 8, true));
+      return writer.Finish();
+    };
+    int32_t expected = trailing > 4 ? kAbortError : 0;
+    std::vector<std::string> firstEvents;
+    DecryptionKeys firstKeys{};
+    for (bool fast : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "fast " << fast << " trailing " << trailing);
+      FastPathScope scope(fast);
+      observer_.events.clear();
+      ASSERT_EQ(Extract(archive(true), {.testOnly = true, .reportCrc = true}), expected);
+      if (!fast) firstEvents = observer_.events;
+      EXPECT_EQ(observer_.events, firstEvents);
+      if (expected == 0)
+        EXPECT_EQ(Announced(), (std::vector<std::string>{"padded.txt", "next.bin"}));
+      else
+        EXPECT_NE(observer_.refusals.back().find("left over after the end"), std::string::npos);
+      // The next entry starts the keys afresh: the padded one alone shows where they end.
+      ASSERT_EQ(Extract(archive(false), {.testOnly = true, .reportCrc = true}), expected);
+      if (!fast) firstKeys = decryptionKeys;
+      EXPECT_TRUE(SameKeys(decryptionKeys, firstKeys));
+    }
   }
 }
 
@@ -159,6 +164,57 @@ TEST_F(DeflatedEntryTest, EveryTruncatedEntryEndsItsJob) {
       ASSERT_EQ(result, kAbortError) << "claimed " << claimed;
       ASSERT_EQ(observer_.errors.back().rfind("ZIP damaged: file ", 0), 0u)
           << "claimed " << claimed << " encrypted " << encrypted << ": " << observer_.errors.back();
+    }
+  }
+}
+
+// A deflated entry that is damaged, ends early, leaves data over or is not of its declared size
+// is an error even when the request lets CRC mismatches pass: the message names the CRC of what
+// came out, the caller hears why, and the file is removed. The next entry is never reached.
+TEST_F(DeflatedEntryTest, DamagedDeflatedEntriesFailInEveryRequest) {
+  std::string data = Sample(Kind::kText, 100000, 31);
+  uint32_t deflatedSize = uint32_t(RawDeflate(data).size());
+  auto deflated = [&] { return Entry("bad.txt", data, 8, false); };
+  ZipEntry longer = deflated(), shorter = deflated(), endsEarly = deflated(), leftOver = deflated();
+  longer.claimedUncompressedSize = 10;
+  shorter.claimedUncompressedSize = uint32_t(data.size()) + 1;
+  endsEarly.claimedCompressedSize = deflatedSize - 2;
+  leftOver.claimedCompressedSize = deflatedSize + 5;
+  std::string damaged = MakeZip({deflated(), Stored("next.txt", "n")});
+  damaged[30 + 7 + 3] ^= 0x55;  // inside the first block's code lengths
+  struct Case {
+    std::string archive;
+    const char* reason;
+  } cases[] = {
+      {damaged, "Deflate data is damaged"},
+      {MakeZip({longer, Stored("next.txt", "n")}), "does not have the size"},
+      {MakeZip({shorter, Stored("next.txt", "n")}), "does not have the size"},
+      {MakeZip({endsEarly, Stored("next.txt", "n")}), "ends before the stream does"},
+      {[&] {
+         ZipWriter writer;
+         writer.Add(leftOver);
+         writer.AddBytes("12345");
+         writer.Add(Stored("next.txt", "n"));
+         return writer.Finish();
+       }(),
+       "left over after the end"},
+  };
+  for (const Case& c : cases) {
+    for (bool fast : {false, true}) {
+      FastPathScope scope(fast);
+      fs::remove_all(Out());
+      fs::create_directory(Out());
+      observer_.errors.clear();
+      observer_.refusals.clear();
+      EXPECT_EQ(Extract(c.archive), kAbortError) << c.reason;
+      ASSERT_EQ(observer_.errors.size(), 1u) << c.reason;
+      EXPECT_EQ(
+          observer_.errors[0].rfind("ZIP damaged: file " + OutFile("bad.txt") + ": Bad CRC ", 0),
+          0u)
+          << observer_.errors[0];
+      ASSERT_EQ(observer_.refusals.size(), 1u) << c.reason;
+      EXPECT_NE(observer_.refusals[0].find(c.reason), std::string::npos) << observer_.refusals[0];
+      EXPECT_TRUE(ListFiles(Out()).empty()) << c.reason;
     }
   }
 }

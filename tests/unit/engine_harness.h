@@ -82,9 +82,13 @@ class RecordingObserver : public ExtractionObserver {
     errors.push_back(text);
     errorClasses.push_back(errorClass);
   }
+  void OnRefusal(const char* entry, const char* reason) override {
+    refusals.push_back(std::string(entry) + ": " + reason);
+  }
 
   std::vector<std::string> events;
   std::vector<std::string> errors;
+  std::vector<std::string> refusals;  // "entry: reason"
   std::vector<int> errorClasses;
   std::function<bool(uint16_t)> onProgress;
   std::function<bool()> onPump;

@@ -1,11 +1,14 @@
 // The POSIX side of the extractor's seam: stored names in code page 437 become UTF-8 and back,
-// and the conversion never cuts a character in half.
+// the conversion never cuts a character in half, and names flagged UTF-8 are taken only when
+// they are well-formed (the decoder that SETUP.EXE spells them with on Windows).
 #include "unzip/posix/posix_platform.h"
 
 #include <gtest/gtest.h>
 #include <iconv.h>
 
 #include <string>
+
+#include "unzip/platform.h"
 
 namespace {
 
@@ -72,6 +75,38 @@ TEST(PosixPlatform, Utf8ThatCodePage437CannotHoldIsRefused) {
   char out[16];
   ASSERT_TRUE(Utf8ToCp437("caf\xc3\xa9", out, sizeof out));
   EXPECT_STREQ(out, "caf\x82");
+}
+
+TEST(PosixPlatform, NamesFlaggedUtf8AreTakenOnlyWhenWellFormed) {
+  struct Case {
+    const char* stored;
+    bool taken;
+  } cases[] = {
+      {"plain.txt", true},
+      {"\xd0\xbf\xd1\x80\xd0\xb8.txt", true},  // two-byte characters
+      {"\xe6\x97\xa5.txt", true},              // three bytes
+      {"\xf0\x9f\x98\x80.txt", true},          // four bytes, beyond 16 bits
+      {"\xf4\x8f\xbf\xbf", true},              // U+10FFFF, the last
+      {"\xf4\x90\x80\x80", false},             // beyond it
+      {"\xed\xa0\x80.txt", false},             // a surrogate
+      {"\xc0\xaf", false},                     // overlong slash
+      {"\xe0\x80\xaf", false},                 // overlong in three bytes
+      {"\xf0\x80\x80\xaf", false},             // and in four
+      {"\xe2\x82", false},                     // cut short
+      {"\x82.txt", false},                     // a continuation byte first
+      {"caf\xe9.txt", false},                  // Latin-1, not UTF-8
+  };
+  for (const Case& c : cases) {
+    char written[64];
+    EXPECT_EQ(StoredNameToFileName(c.stored, true, written, sizeof written), c.taken) << c.stored;
+    if (c.taken) {
+      EXPECT_STREQ(written, c.stored);
+    }
+  }
+  // Unflagged, the same bytes are code page 437.
+  char written[64];
+  EXPECT_TRUE(StoredNameToFileName("caf\xe9.txt", false, written, sizeof written));
+  EXPECT_STREQ(written, "caf\xce\x98.txt");
 }
 
 }  // namespace

@@ -123,11 +123,28 @@ TEST_F(ExtractionSeamTest, FileTimesAreTheDosStampTakenAsLocalTime) {
   }
 }
 
-TEST_F(ExtractionSeamTest, StoredNamesGoFromTheOemToTheAnsiCharacterSet) {
-  ASSERT_EQ(Extract(MakeZip({Stored("caf\x82.txt", "menu")}), window_), 0);
+// Stored names are OEM, or UTF-8 when flagged, and are written, shown and announced in the ANSI
+// character set; a UTF-8 name that the ANSI code page cannot spell is refused, never written
+// with a stand-in character.
+TEST_F(ExtractionSeamTest, StoredNamesAreWrittenInTheAnsiCharacterSet) {
+  ZipEntry utf8 = Stored("na\xc3\xafve \xe2\x82\xac.txt", "utf-8");
+  utf8.extraFlags = 0x800;
+  ASSERT_EQ(Extract(MakeZip({Stored("caf\x82.txt", "menu"), utf8}), window_), 0);
   EXPECT_EQ(ReadFileBytes(OutFile("caf\xe9.txt")), "menu");
-  // The progress window is sent the name as stored.
-  EXPECT_EQ(probe.events[0], "name caf\x82.txt");
+  EXPECT_EQ(ReadFileBytes(OutFile("na\xefve \x80.txt")), "utf-8");
+  EXPECT_EQ(probe.events[0], "name caf\xe9.txt");
+  EXPECT_EQ(probe.events[2], "name na\xefve \x80.txt");
+
+  ZipEntry russian = Stored("\xd0\xbf\xd1\x80\xd0\xb8.txt", "no spelling");
+  russian.extraFlags = 0x800;
+  int32_t result = 0;
+  std::vector<MessageBoxInfo> boxes =
+      AnswerOwnBoxesDuring([&] { result = Extract(MakeZip({russian}), window_); },
+                           [](const MessageBoxInfo&) { return IDOK; });
+  EXPECT_EQ(result, kAbortError);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "Can't create output file: " + OutFile("???.txt"));
+  EXPECT_FALSE(PathExists(OutFile("???.txt")));
 }
 
 TEST_F(ExtractionSeamTest, TheProgressWindowReceivesNamesAndProgress) {

@@ -249,6 +249,22 @@ class PackTest(unittest.TestCase):
         def truncate_setup(dist):
             os.truncate(os.path.join(dist, "SETUP.EXE"), 4096)
 
+        def zip64_entry(dist):
+            with zipfile.ZipFile(os.path.join(dist, "setup.ks"), "w") as z:
+                z.writestr("KESTRA32.EX_", b"x")
+                with z.open("BIG.DAT", "w", force_zip64=True) as entry:
+                    entry.write(b"written as Zip64")
+
+        def bsdtar_archive(dist):
+            unpacked = os.path.join(self.dir, "unpacked")
+            shutil.rmtree(unpacked, ignore_errors=True)
+            with zipfile.ZipFile(os.path.join(good, "setup.ks")) as z:
+                z.extractall(unpacked)
+            archive = os.path.join(dist, "setup.ks")
+            os.remove(archive)
+            subprocess.run(["bsdtar", "--format", "zip", "-cf", archive, "-C", unpacked, "."],
+                           check=True)
+
         cases = [
             (remove("FILE_ID.DIZ"), ["FAIL  FILE_ID.DIZ: missing",
                                      "Cannot find required file FILE_ID.DIZ."]),
@@ -269,6 +285,11 @@ class PackTest(unittest.TestCase):
               "FAIL  trailing. in setup.ks: Windows drops a final dot"]),
             (truncate_setup, ["FAIL  stub library in SETUP.EXE: ",
                               "Setup cannot access the shell extension file"]),
+            (replace_archive(["KESTRA32.EX_", "\u043f\u0440\u0438\u0432\u0435\u0442.txt"]),
+             ["FAIL  \u043f\u0440\u0438\u0432\u0435\u0442.txt in setup.ks: SETUP.EXE writes "
+              "names in the Windows ANSI code page"]),
+            (zip64_entry, ["FAIL  BIG.DAT in setup.ks: SETUP.EXE refuses it: its sizes or "
+                           "offsets are kept in Zip64 records", '"Invalid Zipfile Header"']),
         ]
         for change, expected in cases:
             status, report = damaged(change)
@@ -277,6 +298,9 @@ class PackTest(unittest.TestCase):
                                                      % (report.count("FAIL"), "" if report.count("FAIL") == 1 else "s")), report)
             for text in expected:
                 self.assertIn(text, report)
+        # bsdtar streams every entry: their sizes are found in the central directory.
+        status, report = damaged(bsdtar_archive)
+        self.assertEqual(status, 0, report)
 
     def assert_pack_fails(self, expected, *options, user=None, limit=None):
         parent = os.path.dirname(self.dist)
@@ -314,6 +338,7 @@ class PackTest(unittest.TestCase):
             ("docs/README.TXT", "README.TXT: this is the name of a side file"),
             ("ksshlstb.dll", "ksshlstb.dll: this is the stub library"),
             ("\u20ac.txt", "\u20ac.txt: the name has characters that SETUP.EXE cannot write"),
+            ("\u2591.txt", "\u2591.txt: SETUP.EXE writes names in the Windows ANSI code page"),
             ("docs/more/kestra.ini", "SETUP.EXE would install it under the same name as"),
             ("KESTRA32.EX_", "KESTRA32.EX_: SETUP.EXE would install it under the same name as"),
         ]

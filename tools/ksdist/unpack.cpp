@@ -1,5 +1,6 @@
 #include "unpack.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,17 +27,21 @@ const char kUnpackHelp[] =
     "  DEST             an existing folder to extract into; without it the archive is only\n"
     "                   tested: every entry is decoded and checked, nothing is written\n"
     "  --password TEXT  decrypt with TEXT (its bytes as given) instead of the built-in password\n"
-    "  --keep-folders   reproduce the stored folders below DEST (they must exist); otherwise\n"
-    "                   every file lands in DEST under its base name\n"
+    "  --keep-folders   reproduce the stored folders below DEST, creating them (never through\n"
+    "                   a symbolic link, never outside DEST); otherwise every file lands in\n"
+    "                   DEST under its base name\n"
     "  --skip-empty     skip entries whose size is 0 instead of creating empty files\n"
-    "  --only NAME      extract only the entry stored as NAME (whole name with folders,\n"
-    "                   slashes, case ignored); may be given more than once; not applied\n"
-    "                   when testing\n"
+    "  --only NAME      extract only the entry named NAME as it is shown (whole name with\n"
+    "                   folders, slashes, case ignored); may be given more than once; not\n"
+    "                   applied when testing; a NAME that names no entry is an error\n"
     "  --offset N       the ZIP data begins N bytes into the file\n"
     "  --no-crc-check   let a CRC mismatch pass silently instead of ending with an error\n"
     "\n"
-    "Stored names are read in code page 437 and written in UTF-8. Entries whose names would\n"
-    "leave DEST or name a device (CON, NUL, COM1 ...) are refused.\n"
+    "Stored names are read in code page 437, or in UTF-8 when the entry says so, and written\n"
+    "in UTF-8. Entries whose names would leave DEST or name a device (CON, NUL, COM1 ...),\n"
+    "paths longer than 263 characters, and what SETUP.EXE cannot decode (Zip64, AES or\n"
+    "strong encryption, methods other than stored and deflated) are refused; the message\n"
+    "as SETUP.EXE shows it is followed by a line naming the entry and the reason.\n"
     "\n"
     "On a terminal, stderr shows each entry's name and a progress bar counted in units of\n"
     "10240 archive bytes against the archive's size; nothing of that when stderr is not a\n"
@@ -45,6 +50,7 @@ const char kUnpackHelp[] =
     "Exit status:\n"
     "  0   the job ran to its end\n"
     "  2   an error ended it; its text is on stderr as SETUP.EXE's message box shows it\n"
+    "      (or an --only NAME named no entry)\n"
     "  99  cancelled with Ctrl-C (seen at the engine's next progress point)\n"
     "  64  usage error\n";
 
@@ -119,6 +125,7 @@ class TerminalObserver : public ExtractionObserver {
   TerminalObserver(bool showProgress, uint64_t totalUnits)
       : showProgress_(showProgress), totalUnits_(totalUnits ? totalUnits : 1) {}
 
+  void OnEntryRead(const char* name) override { entries_.push_back(name); }
   void OnEntryName(const char* name) override {
     name_ = name;
     Draw();
@@ -134,6 +141,18 @@ class TerminalObserver : public ExtractionObserver {
   void OnError(int, const char* text) override {
     EndLine();
     std::fprintf(stderr, "%s\n", text);
+  }
+  void OnRefusal(const char* entry, const char* reason) override {
+    std::fprintf(stderr, "%s: %s\n", entry, reason);
+  }
+  // True when the archive holds an entry named `name` (slashes of either kind, case ignored).
+  bool Holds(const std::string& name) const {
+    for (std::string entry : entries_) {
+      for (char& c : entry)
+        if (c == '\\') c = '/';
+      if (strcasecmp(entry.c_str(), name.c_str()) == 0) return true;
+    }
+    return false;
   }
   // A job that ran to its end fills the bar; one that did not leaves it where it stopped.
   void Finish(bool complete) {
@@ -169,6 +188,7 @@ class TerminalObserver : public ExtractionObserver {
   uint16_t lastUnits_ = 0;
   std::string name_;
   bool drawn_ = false;
+  std::vector<std::string> entries_;
 };
 
 uint64_t ArchiveUnits(const std::string& path, int32_t offset) {
@@ -207,5 +227,13 @@ int RunUnpack(int argc, char** argv) {
   observer.Finish(request.result == 0);
 
   if (request.result == kAbortCancelled) return kExitCancelled;
-  return request.result == 0 ? kExitDone : kExitError;
+  if (request.result != 0) return kExitError;
+  int unmatched = 0;
+  for (const std::string& name : options.only) {
+    if (observer.Holds(name)) continue;
+    std::fprintf(stderr, "ksdist unpack: no entry of %s is named %s\n", options.archive.c_str(),
+                 name.c_str());
+    ++unmatched;
+  }
+  return unmatched ? kExitError : kExitDone;
 }

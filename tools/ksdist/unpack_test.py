@@ -2,11 +2,15 @@
 """ksdist unpack against Python's zipfile module: archives written by zipfile come out
 byte-identical with their times, archives written by the tests' ZIP writer (also encrypted)
 read back in zipfile, and damaged archives, usage errors and Ctrl-C end with their statuses.
+Archives from other writers, made here (bsdtar, 7-Zip, zipfile writing to a pipe), come out
+byte for byte with their UTF-8 names and folders, or are refused with a line naming why.
 
 usage: unpack_test.py KSDIST MAKE_TEST_ZIP
 """
+import io
 import os
 import random
+import shutil
 import signal
 import struct
 import subprocess
@@ -45,6 +49,31 @@ def open_for_writing(pipe, reader, seconds=10):
             if reader.poll() is not None or time.monotonic() > deadline:
                 raise
             time.sleep(0.05)
+
+
+class Pipe(io.RawIOBase):
+    """What zipfile sees when it writes to a pipe: no seeking, so every entry is streamed."""
+
+    def __init__(self):
+        super().__init__()
+        self.data = bytearray()
+
+    def writable(self):
+        return True
+
+    def write(self, data):
+        self.data += data
+        return len(data)
+
+
+def written_files(folder):
+    found = {}
+    for root, _, names in os.walk(folder):
+        for name in names:
+            path = os.path.join(root, name)
+            with open(path, "rb") as f:
+                found[os.path.relpath(path, folder)] = f.read()
+    return found
 
 
 class UnpackTest(unittest.TestCase):
@@ -184,6 +213,78 @@ class UnpackTest(unittest.TestCase):
                     self.assertEqual(f.read(), data)
         result = unpack(archive, "--password", "wrong")
         self.assertEqual((result.returncode, result.stderr), (2, b"INCORRECT PASSWORD\n"))
+
+    def other_writers_archives(self):
+        """The same small tree written by bsdtar (deflated and stored, both streamed), by zipfile
+        writing to a pipe, and by 7-Zip with its ZipCrypto under a password."""
+        tree = os.path.join(self.dir, "tree")
+        files = {"p/a.txt": b"hello world\n" * 100, "p/sub/b.bin": os.urandom(70000),
+                 "p/\u043f\u0440\u0438\u0432\u0435\u0442.txt": b"privet", "p/caf\u00e9.txt": b"",
+                 "p/\u65e5\u672c/\u8a9e.txt": "\u65e5\u672c\u8a9e".encode()}
+        for name, data in files.items():
+            os.makedirs(os.path.dirname(os.path.join(tree, name)), exist_ok=True)
+            with open(os.path.join(tree, name), "wb") as f:
+                f.write(data)
+        archives = []
+        for options in ([], ["--options", "zip:compression=store"]):
+            path = os.path.join(self.dir, "bsdtar%d.zip" % len(archives))
+            subprocess.run(["bsdtar", "--format", "zip", *options, "-cf", path, "-C", tree, "p"],
+                           check=True)
+            archives.append((path, []))
+        pipe = Pipe()
+        with zipfile.ZipFile(pipe, "w", zipfile.ZIP_DEFLATED) as z:
+            for name, data in files.items():
+                with z.open(name, "w") as entry:
+                    entry.write(data)
+        path = os.path.join(self.dir, "pipe.zip")
+        with open(path, "wb") as f:
+            f.write(pipe.data)
+        archives.append((path, []))
+        path = os.path.join(self.dir, "7z.zip")
+        subprocess.run(["7z", "a", "-tzip", "-mem=ZipCrypto", "-psecret", path, "p"], cwd=tree,
+                       check=True, capture_output=True)
+        archives.append((path, ["--password", "secret"]))
+        return files, archives
+
+    def test_archives_of_other_writers_come_out_byte_for_byte(self):
+        files, archives = self.other_writers_archives()
+        for archive, options in archives:
+            result = unpack(archive, *options)
+            self.assertEqual((result.returncode, result.stderr), (0, b""), archive)
+            shutil.rmtree(self.dest)
+            os.mkdir(self.dest)
+            result = unpack(archive, self.dest, "--keep-folders", *options)
+            self.assertEqual((result.returncode, result.stderr), (0, b""), archive)
+            self.assertEqual(written_files(self.dest), files, archive)
+            shutil.rmtree(self.dest)
+            os.mkdir(self.dest)
+            result = unpack(archive, self.dest, "--only", "P/\u65e5\u672c/\u8a9e.TXT", *options)
+            self.assertEqual((result.returncode, result.stderr), (0, b""), archive)
+            self.assertEqual(os.listdir(self.dest), ["\u8a9e.txt"], archive)
+        result = unpack(archives[0][0], self.dest, "--only", "p/a.txt", "--only", "p/none.txt")
+        self.assertEqual((result.returncode, result.stderr.decode()),
+                         (2, "ksdist unpack: no entry of %s is named p/none.txt\n" % archives[0][0]))
+
+    def test_what_setup_cannot_read_is_refused_with_the_reason(self):
+        zip64 = os.path.join(self.dir, "zip64.zip")
+        with zipfile.ZipFile(zip64, "w") as z:
+            with z.open("big.bin", "w", force_zip64=True) as entry:
+                entry.write(b"small, but written as Zip64")
+        aes = os.path.join(self.dir, "aes.zip")
+        with open(os.path.join(self.dir, "secret.txt"), "wb") as f:
+            f.write(b"locked away")
+        subprocess.run(["7z", "a", "-tzip", "-mem=AES256", "-psecret", aes, "secret.txt"],
+                       cwd=self.dir, check=True, capture_output=True)
+        for archive, text, reason in [
+                (zip64, "Invalid Zipfile Header", "big.bin: its sizes or offsets are kept in Zip64"),
+                (aes, "unknown compression", "secret.txt: it is encrypted with AES")]:
+            result = unpack(archive, self.dest, "--password", "secret")
+            self.assertEqual(result.returncode, 2, archive)
+            lines = result.stderr.decode().splitlines()
+            self.assertEqual(len(lines), 2, lines)
+            self.assertEqual(lines[0], text)
+            self.assertTrue(lines[1].startswith(reason), lines[1])
+            self.assertEqual(os.listdir(self.dest), [])
 
     def test_usage_errors_and_help(self):
         for args in [[], ["--offset", "-1", "a.zip"], ["--bogus", "a.zip"], ["a", "b", "c"],

@@ -30,9 +30,13 @@ const char kVerifyHelp[] =
     "  - each of the seven side files is there with exactly SETUP.EXE's last-write time, as\n"
     "    Windows sees it (to 100 ns); the report names a file that differs and by how much;\n"
     "  - setup.ks is there and passes a test extraction with the CRC check on, run by\n"
-    "    SETUP.EXE's own extraction engine with its built-in password;\n"
-    "  - every file in setup.ks has a name that SETUP.EXE can install, and no two of them end\n"
-    "    up under one name in the install folder;\n"
+    "    SETUP.EXE's own extraction engine with its built-in password: every entry is one\n"
+    "    that SETUP.EXE can decode (stored or deflated, traditional encryption, no Zip64), and\n"
+    "    comes out whole, of its declared size and CRC; a refused entry is named with the\n"
+    "    reason;\n"
+    "  - every file in setup.ks has a name that SETUP.EXE can install (one that Windows holds,\n"
+    "    spelled in code page 1252), and no two of them end up under one name in the install\n"
+    "    folder;\n"
     "  - KESTRA32.EX_ is in setup.ks;\n"
     "  - SETUP.EXE carries the stub library (resource KS_SHL of type KSSHLEXT); its file\n"
     "    version is shown;\n"
@@ -145,9 +149,14 @@ class TestObserver : public ExtractionObserver {
   bool OnProgress(uint16_t) override { return Interrupted(); }
   bool OnPump() override { return Interrupted(); }
   void OnError(int, const char* text) override { error = text; }
+  void OnRefusal(const char* entry, const char* reason) override {
+    refusedEntry = entry;
+    refusal = reason;
+  }
 
   std::vector<std::string> names;
   std::string error;
+  std::string refusedEntry, refusal;  // set when an entry was refused, and why
 };
 
 // The names that SETUP.EXE would install: each must be writable and none may land on another.
@@ -187,6 +196,9 @@ bool CheckArchive(const DistFile& archive, Report& report) {
                                   std::to_string(observer.names.size()) +
                                   " files tested by SETUP.EXE's extraction engine, every CRC "
                                   "right");
+  else if (!observer.refusal.empty())
+    report.Fail(observer.refusedEntry + " in setup.ks", "SETUP.EXE refuses it: " + observer.refusal,
+                observer.error);
   else if (observer.names.empty())
     report.Fail(kArchiveName, "the test extraction failed", observer.error);
   else

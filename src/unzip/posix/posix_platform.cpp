@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -13,6 +14,8 @@
 
 #include "resources/catalogue.h"
 #include "unzip/platform.h"
+#include "unzip/utf8.h"
+#include "unzip/walk.h"
 
 namespace {
 
@@ -148,10 +151,31 @@ PlatformFile OpenArchiveFile(const char* path) {
   return file;
 }
 
-// An existing file is replaced, but a symbolic link is not followed: the entry must not be
-// written somewhere else than the path shown.
-PlatformFile CreatePlatformFile(const char* path) {
-  int file = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+// Below the destination folder the path is walked one folder at a time, each opened without
+// following a symbolic link (and created first when asked), and the file is created in the last
+// one, also without following a link: the entry is written where the path shown says, whatever
+// the folders below the destination hold or come to hold meanwhile.
+PlatformFile CreatePlatformFile(const char* path, uint32_t rootLength, bool createFolders) {
+  char root[PATH_MAX];
+  if (rootLength >= sizeof root) return kNoFile;
+  memcpy(root, path, rootLength);
+  root[rootLength] = '\0';
+  int folder = open(rootLength ? root : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const char* component = path + rootLength;
+  for (const char* slash; folder >= 0 && (slash = strchr(component, '/'));) {
+    char name[PATH_MAX];
+    size_t length = static_cast<size_t>(slash - component);
+    memcpy(name, component, length);
+    name[length] = '\0';
+    if (createFolders && length > 0) mkdirat(folder, name, 0777);
+    int next = openat(folder, length ? name : ".", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    close(folder);
+    folder = next;
+    component = slash + 1;
+  }
+  if (folder < 0) return kNoFile;
+  int file = openat(folder, component, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  close(folder);
   return file < 0 ? kNoFile : file;
 }
 
@@ -181,6 +205,23 @@ int32_t WritePlatformFile(PlatformFile file, const void* buffer, uint32_t count)
 
 bool SeekPlatformFile(PlatformFile file, int32_t offset, bool fromStart) {
   return lseek(static_cast<int>(file), offset, fromStart ? SEEK_SET : SEEK_CUR) >= 0;
+}
+
+namespace {
+
+// Positions beyond what a signed 32-bit offset holds are failures, as for the Windows calls.
+int32_t Position(off_t position) {
+  return position < 0 || position > 0x7FFFFFFF ? -1 : static_cast<int32_t>(position);
+}
+
+}  // namespace
+
+int32_t TellPlatformFile(PlatformFile file) {
+  return Position(lseek(static_cast<int>(file), 0, SEEK_CUR));
+}
+
+int32_t SeekPlatformFileToEnd(PlatformFile file) {
+  return Position(lseek(static_cast<int>(file), 0, SEEK_END));
 }
 
 void ClosePlatformFile(PlatformFile file) {
@@ -228,8 +269,21 @@ void FreeMemory(void* block) {
   free(block);
 }
 
-void OemToAnsiName(const char* source, char* target, uint32_t capacity) {
+// A UTF-8 name is written as it is, once it has been found well-formed; any other name is
+// read in code page 437.
+bool StoredNameToFileName(const char* source, bool utf8, char* target, uint32_t capacity) {
+  size_t length = strlen(source);
+  if (utf8) {
+    const char* p = source;
+    while (*p && DecodeUtf8Character(p) != kNotUtf8) {
+    }
+    if (!*p && length < capacity) {
+      memcpy(target, source, length + 1);
+      return true;
+    }
+  }
   Cp437ToUtf8(source, target, capacity);
+  return !utf8 && 3 * length < capacity;
 }
 
 // The archive path is already in the file system's characters.
@@ -240,10 +294,11 @@ bool NamesEqualIgnoringCase(const char* a, const char* b) {
 }
 
 void SendEntryName(void* window, const char* name) {
-  if (!window) return;
-  char text[3 * 360];
-  Cp437ToUtf8(name, text, sizeof text);
-  ObserverOf(window)->OnEntryName(text);
+  if (window) ObserverOf(window)->OnEntryName(BaseName(name));
+}
+
+void NoteEntryRead(void* window, const char* name) {
+  if (window) ObserverOf(window)->OnEntryRead(name);
 }
 
 bool SendProgress(void* window, uint16_t units) {
@@ -277,10 +332,55 @@ const char* PlatformMessageText(int id) {
   }
 }
 
+namespace {
+
+// The words for a RefusalReason (platform.h), as ksdist prints them after the message.
+const char* RefusalReasonText(int reason) {
+  switch (reason) {
+    case kReasonZip64:
+      return "its sizes or offsets are kept in Zip64 records, which SETUP.EXE cannot read";
+    case kReasonStrongEncryption:
+      return "it is encrypted with AES or strong encryption; SETUP.EXE knows the traditional "
+             "ZIP encryption only";
+    case kReasonMethod:
+      return "its compression method is neither stored (0) nor deflated (8)";
+    case kReasonNoCentralDirectory:
+      return "its CRC and sizes follow its data, and no central directory record of it can be "
+             "found";
+    case kReasonCentralMismatch:
+      return "its central directory record disagrees with its local header";
+    case kReasonDescriptorMismatch:
+      return "the data descriptor after its data disagrees with its central directory record";
+    case kReasonHeaderSizes:
+      return "its compressed size does not fit its method and encryption";
+    case kReasonDamagedData:
+      return "its Deflate data is damaged";
+    case kReasonDataEndsEarly:
+      return "its Deflate data ends before the stream does";
+    case kReasonDataLeftOver:
+      return "compressed data is left over after the end of its Deflate stream";
+    case kReasonSizeMismatch:
+      return "its data does not have the size that its header declares";
+    case kReasonNameSpelling:
+      return "its name cannot be written exactly (flagged UTF-8 but not well-formed)";
+    case kReasonUnsafeName:
+      return "its name would leave the destination folder or names a device";
+    case kReasonPathTooLong:
+      return "its path would be longer than 263 characters";
+    default:
+      return "";
+  }
+}
+
+}  // namespace
+
 // Without an observer the text goes to the standard error stream, one line.
-void ShowPlatformError(void* window, int errorClass, const char* text) {
-  if (window)
-    ObserverOf(window)->OnError(errorClass, text);
-  else
+void ShowPlatformError(void* window, int errorClass, const char* text, int reason,
+                       const char* entry) {
+  if (!window) {
     fprintf(stderr, "%s\n", text);
+    return;
+  }
+  ObserverOf(window)->OnError(errorClass, text);
+  if (reason != kReasonNone) ObserverOf(window)->OnRefusal(entry, RefusalReasonText(reason));
 }

@@ -10,6 +10,9 @@
 // request's progressWindow. Texts are UTF-8.
 class ExtractionObserver {
  public:
+  // Every entry the walk reads, extracted or skipped, by its whole name as written.
+  virtual void OnEntryRead(const char* /*name*/) {}
+  // Each entry decoded: the base name that the progress dialog shows.
   virtual void OnEntryName(const char* /*name*/) {}
   // PDM_PROGRESS: true asks the job to stop, as a non-zero reply does.
   virtual bool OnProgress(uint16_t /*units*/) { return false; }
@@ -17,6 +20,9 @@ class ExtractionObserver {
   virtual bool OnPump() { return false; }
   // The error box: its class (7000 ...) and its text.
   virtual void OnError(int /*errorClass*/, const char* /*text*/) {}
+  // After the error box of an entry's refusal: the entry (as written) and the reason in words,
+  // which the box does not say.
+  virtual void OnRefusal(const char* /*entry*/, const char* /*reason*/) {}
 
  protected:
   ~ExtractionObserver() = default;

@@ -11,9 +11,10 @@ bool ExtractDistributionArchive(HWND progressDialog) {
   char archivePath[kArchivePathChars];
   CopyText(archivePath, setupState.sourceFolder, kArchivePathChars);
   AppendText(archivePath, "setup.ks", kArchivePathChars);
-  // Everything else stays 0: no CRC report, every entry, base names only, offset 0, empty
-  // entries extracted, the built-in password.
+  // A damaged file is reported, not installed silently. Everything else stays 0: every entry,
+  // base names only, offset 0, empty entries extracted, the built-in password.
   ExtractionRequest request = {};
+  request.reportCrcErrors = 1;
   request.archivePath = archivePath;
   request.destinationFolder = setupState.installPath;
   request.progressWindow = progressDialog;

@@ -1,6 +1,7 @@
 // The Win32 side of the extractor's platform seam, as SETUP.EXE runs it: Win32 file calls, the
-// history window from the global heap, OEM names converted with OemToChar, the progress dialog's
-// private messages, the thread's message pump and the captionless error box.
+// history window from the global heap, OEM names converted with OemToChar and UTF-8 names
+// spelled in the ANSI code page, the progress dialog's private messages, the thread's message
+// pump and the captionless error box.
 #include <stdlib.h>
 #include <windows.h>
 
@@ -9,6 +10,8 @@
 #include "ui/messages.h"
 #include "ui/progress_messages.h"
 #include "unzip/platform.h"
+#include "unzip/utf8.h"
+#include "unzip/walk.h"
 
 namespace {
 
@@ -31,7 +34,18 @@ PlatformFile OpenArchiveFile(const char* path) {
                             FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-PlatformFile CreatePlatformFile(const char* path) {
+// The folders below the destination are created one after the other; those that exist stay.
+PlatformFile CreatePlatformFile(const char* path, uint32_t rootLength, bool createFolders) {
+  if (createFolders) {
+    char folder[MAX_PATH * 3];
+    lstrcpynA(folder, path, sizeof folder);
+    for (char* p = folder + rootLength; *p; ++p) {
+      if (*p != '\\') continue;
+      *p = '\0';
+      CreateDirectoryA(folder, nullptr);
+      *p = '\\';
+    }
+  }
   return FileOf(
       CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
@@ -51,6 +65,14 @@ int32_t WritePlatformFile(PlatformFile file, const void* buffer, uint32_t count)
 bool SeekPlatformFile(PlatformFile file, int32_t offset, bool fromStart) {
   return SetFilePointer(HandleOf(file), offset, nullptr, fromStart ? FILE_BEGIN : FILE_CURRENT) !=
          INVALID_SET_FILE_POINTER;
+}
+
+int32_t TellPlatformFile(PlatformFile file) {
+  return static_cast<int32_t>(SetFilePointer(HandleOf(file), 0, nullptr, FILE_CURRENT));
+}
+
+int32_t SeekPlatformFileToEnd(PlatformFile file) {
+  return static_cast<int32_t>(SetFilePointer(HandleOf(file), 0, nullptr, FILE_END));
 }
 
 void ClosePlatformFile(PlatformFile file) {
@@ -90,9 +112,49 @@ void FreeMemory(void* block) {
   free(block);
 }
 
-void OemToAnsiName(const char* source, char* target, uint32_t capacity) {
+namespace {
+
+// A stored name is at most 263 bytes: as many UTF-16 units, and a surrogate pair for four.
+constexpr int kWideChars = 264;
+
+// Decodes UTF-8 into UTF-16 (Windows 95 cannot do it); the unit count, or -1.
+int Utf8ToWide(const char* source, WCHAR* wide) {
+  int count = 0;
+  while (*source) {
+    uint32_t code = DecodeUtf8Character(source);
+    if (code == kNotUtf8 || count + 2 >= kWideChars) return -1;
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      wide[count++] = static_cast<WCHAR>(0xD800 | code >> 10);
+      code = 0xDC00 | (code & 0x3FF);
+    }
+    wide[count++] = static_cast<WCHAR>(code);
+  }
+  return count;
+}
+
+}  // namespace
+
+// A UTF-8 name is spelled in the ANSI code page only when it comes back unchanged from there:
+// a character that the code page lacks, or spells by a look-alike, leaves it without a spelling.
+bool StoredNameToFileName(const char* source, bool utf8, char* target, uint32_t capacity) {
   lstrcpynA(target, source, static_cast<int>(capacity));
-  OemToCharA(target, target);
+  if (!utf8) {
+    OemToCharA(target, target);
+    return true;
+  }
+  WCHAR wide[kWideChars], back[kWideChars];
+  int count = Utf8ToWide(source, wide);
+  if (count < 0) return false;
+  int length = WideCharToMultiByte(CP_ACP, 0, wide, count, target, static_cast<int>(capacity) - 1,
+                                   nullptr, nullptr);
+  target[length] = '\0';
+  if ((length == 0 && count > 0) ||
+      MultiByteToWideChar(CP_ACP, 0, target, length, back, kWideChars) != count)
+    return false;
+  for (int i = 0; i < count; ++i)
+    if (back[i] != wide[i]) return false;
+  return true;
 }
 
 void AnsiToOemInPlace(char* text) {
@@ -104,8 +166,11 @@ bool NamesEqualIgnoringCase(const char* a, const char* b) {
 }
 
 void SendEntryName(void* window, const char* name) {
-  if (window) SendMessageA(WindowOf(window), PDM_SETFILENAME, 0, reinterpret_cast<LPARAM>(name));
+  if (window)
+    SendMessageA(WindowOf(window), PDM_SETFILENAME, 0, reinterpret_cast<LPARAM>(BaseName(name)));
 }
+
+void NoteEntryRead(void*, const char*) {}
 
 bool SendProgress(void* window, uint16_t units) {
   return window && SendMessageA(WindowOf(window), PDM_PROGRESS, units, 0) != 0;
@@ -120,6 +185,7 @@ const char* PlatformMessageText(int id) {
   return ComposeMessage(static_cast<UINT>(id));
 }
 
-void ShowPlatformError(void* window, int errorClass, const char* text) {
+// The box shows the catalogue message alone.
+void ShowPlatformError(void* window, int errorClass, const char* text, int, const char*) {
   ShowExtractionError(WindowOf(window), errorClass, text);
 }
