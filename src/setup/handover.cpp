@@ -1,6 +1,7 @@
 #include "setup/handover.h"
 
 #include "common/files.h"
+#include "common/setup_log.h"
 #include "common/setup_state.h"
 #include "resources/catalogue.h"
 #include "shellext/registry_cleanup.h"
@@ -11,8 +12,10 @@ namespace {
 constexpr int kCommandCapacity = 1025;  // the formatter's whole output
 constexpr const char kInstallMode[] = "S";
 
-bool Started(UINT result) {
-  return result >= 32;
+bool Start(const char* command) {
+  if (WinExec(command, SW_SHOW) < 32) return false;
+  LogStep("Product started: %s", command);
+  return true;
 }
 
 }  // namespace
@@ -25,6 +28,7 @@ bool FinalizeMainExecutable(HWND owner, const char* folder, const char* name) {
   temporaryPath[lstrlenA(temporaryPath) - 1] = '_';
   // Without its successor the old program is all the user has: it stays.
   if (!FileExists(temporaryPath)) {
+    RecordExitCode(kExitMainExecutable);  // a run stopped here could not put the program in place
     ShowMessage(owner, MSG_SIDE_FILE_MISSING, MB_ICONERROR, temporaryPath + lstrlenA(folder));
     return false;
   }
@@ -41,13 +45,13 @@ void LaunchProduct() {
             kInstallMode, setupState.argv0Path);
   bool inInstallFolder = EnterInstallPath();
   RemoveShellExtensionKeys();
-  if (Started(WinExec(command, SW_SHOW))) return;
+  if (Start(command)) return;
   // The full path failed: try the program relative to the install folder, now the current one.
   // A bare name would be looked for beside SETUP.EXE first, in a download folder where anything
   // may lie, so the path names the folder, and nothing is tried when it is not the current one.
   wsprintfA(command, ".\\%s /install%s /f:\"%s\"", kMainExecutable, kInstallMode,
             setupState.argv0Path);
-  if (inInstallFolder && Started(WinExec(command, SW_SHOW))) return;
+  if (inInstallFolder && Start(command)) return;
   wsprintfA(command, "Error running %s%s", setupState.installFolder, kMainExecutable);
-  MessageBoxA(nullptr, command, nullptr, MB_OK);
+  ShowPlainMessage(command, kExitMainExecutable);
 }

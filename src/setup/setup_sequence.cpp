@@ -1,9 +1,11 @@
 #include "setup/setup_sequence.h"
 
 #include "common/files.h"
+#include "common/setup_log.h"
 #include "common/setup_state.h"
 #include "distfiles/side_files.h"
 #include "resources/catalogue.h"
+#include "setup/command_tail.h"
 #include "setup/handover.h"
 #include "setup/startup.h"
 #include "setup/suggest_folder.h"
@@ -21,45 +23,95 @@ void ShowFailureNotice(UINT style) {
   ShowMessage(nullptr, MSG_NOT_INSTALLED, style);
 }
 
+// The switches go into setupState; the log's name is made full now, before setup changes its
+// current folder.
+void TakeSwitches(const CommandLine& line) {
+  setupState.quiet = line.quiet;
+  DWORD length = GetFullPathNameA(line.logFile, kPathChars, setupState.logFile, nullptr);
+  if (!line.logFile[0] || length == 0 || length >= kPathChars) setupState.logFile[0] = '\0';
+  CopyText(setupState.argv0Path, line.argv0Path, kPathChars);
+}
+
+// /? or a switch that is not understood: the box that lists the switches, and nothing else.
+void ExplainSwitches(CommandRequest request, const CommandLine& line) {
+  if (request == CommandRequest::kNotUnderstood) {
+    LogStep("Switch not understood: %s", line.notUnderstood);
+    RecordExitCode(kExitUnsupported);
+  }
+  ShowMessage(nullptr, MSG_USAGE, MB_ICONINFORMATION);
+}
+
+// The folder the welcome dialog proposes, or a quiet run takes: /D, else setup's suggestion.
+void ChooseSuggestedFolder(const CommandLine& line) {
+  if (line.folder[0])
+    CopyText(setupState.suggestedFolder, line.folder, sizeof setupState.suggestedFolder);
+  else
+    SuggestInstallFolder();
+}
+
 void SetMeter(UINT message, DWORD value) {
   SendDlgItemMessageA(setupState.progressDialog, kProgressMeterItem, message, value, 0);
 }
 
+// A quiet run has no dialog: the copier and the extractor then report their progress to none.
 void ShowProgressDialog() {
-  setupState.progressDialog = CreateProgressDialog();
-  ShowWindow(setupState.progressDialog, SW_SHOW);
+  HWND dialog = setupState.quiet ? nullptr : CreateProgressDialog();
+  setupState.progressDialog = dialog;
+  if (dialog) ShowWindow(dialog, SW_SHOW);
   setupState.cursor = LoadCursorA(nullptr, IDC_WAIT);
   setupState.savedCursor = SetCursor(setupState.cursor);
-  UpdateWindow(setupState.progressDialog);
+  if (dialog) UpdateWindow(dialog);
   SetMeter(MTR_SETPOS, 0);
   SetMeter(MTR_SETRANGE, setupState.totalBytes / 10);
 }
 
-// Copies the side files and unpacks the archive; true when both ran to their end.
-bool InstallFiles() {
-  return CopySideFiles(setupState.progressDialog) &&
-         ExtractDistributionArchive(setupState.progressDialog);
+void CloseProgressDialog() {
+  if (!setupState.progressDialog) return;
+  ShowWindow(setupState.progressDialog, SW_HIDE);
+  DestroyWindow(setupState.progressDialog);
+  setupState.progressDialog = nullptr;
 }
 
-}  // namespace
+// Copies the side files and unpacks the archive; true when both ran to their end.
+bool InstallFiles() {
+  if (!CopySideFiles(setupState.progressDialog)) return false;
+  LogStep("Side files copied");
+  if (!ExtractDistributionArchive(setupState.progressDialog)) return false;
+  LogStep("setup.ks unpacked");
+  return true;
+}
 
-int RunSetup(HINSTANCE instance, const char* commandTail) {
+void RunSequence(HINSTANCE instance, const char* commandTail) {
   setupState.instance = instance;
   LoadSetupTitle();
   setupState.cursor = LoadCursorA(nullptr, IDC_ARROW);
   SetCursor(setupState.cursor);
 
-  if (!CheckWindowsVersion(nullptr)) return 0;
-  if (!WaitWhileProductRuns()) return 0;
-  if (!UnloadFileManagerExtension()) return 0;
-  ReadArgv0Path(commandTail, setupState.argv0Path);
+  // Read first, so that a quiet run shows no box from the very first check on.
+  CommandLine line;
+  CommandRequest request = ReadCommandLine(commandTail, &line);
+  TakeSwitches(line);
+  LogStep("Setup has been started: %s", GetCommandLineA());
+  if (request != CommandRequest::kInstall) {
+    ExplainSwitches(request, line);
+    return;
+  }
+
+  if (!CheckWindowsVersion(nullptr)) return;
+  LogStep("Windows version accepted");
+  if (!WaitWhileProductRuns()) return;
+  LogStep("No copy of Kestra running");
+  if (!UnloadFileManagerExtension()) return;
+  LogStep("No File Manager extension held");
   LocateSource();
-  SuggestInstallFolder();
+  ChooseSuggestedFolder(line);
+  LogStep("Install folder proposed: %s", setupState.suggestedFolder);
   RegisterMeterClass(instance);
 
-  int welcome = RunWelcomeDialog();
+  int welcome = setupState.quiet ? AcceptSuggestedFolder() : RunWelcomeDialog();
   if (welcome == MSG_NOT_INSTALLED) ShowFailureNotice(MB_TASKMODAL | MB_ICONINFORMATION);
-  if (welcome != kWelcomeGoOn) return 0;
+  if (welcome != kWelcomeGoOn) return;
+  LogStep("Install folder ready, shell extension library in place: %s", setupState.installPath);
 
   ShowProgressDialog();
   bool installed = InstallFiles();
@@ -71,15 +123,22 @@ int RunSetup(HINSTANCE instance, const char* commandTail) {
                                            kMainExecutable)) {
     // The progress dialog stays on screen behind this notice until the process ends.
     ShowFailureNotice(MB_ICONINFORMATION);
-    return 0;
+    return;
   }
-  ShowWindow(setupState.progressDialog, SW_HIDE);
-  DestroyWindow(setupState.progressDialog);
-  setupState.progressDialog = nullptr;
+  CloseProgressDialog();
   if (!installed) {
     ShowFailureNotice(MB_TASKMODAL | MB_ICONINFORMATION);
-    return 0;
+    return;
   }
+  LogStep("%s in place", kMainExecutable);
   LaunchProduct();
-  return 0;
+}
+
+}  // namespace
+
+int RunSetup(HINSTANCE instance, const char* commandTail) {
+  RunSequence(instance, commandTail);
+  int exitCode = setupState.quiet ? setupState.exitCode : kExitInstalled;
+  LogStep("Setup has ended, exit code %d", exitCode);
+  return exitCode;
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
-// Runs one whole setup. `commandTail` is the command line after the program's name.
-// Always returns 0, the process exit code.
+// Runs one whole setup. `commandTail` is the command line after the program's name. Returns the
+// process exit code: 0 for an interactive run, whatever stopped it (SetupExitCode) for a quiet
+// one.
 int RunSetup(HINSTANCE instance, const char* commandTail);

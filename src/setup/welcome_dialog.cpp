@@ -84,7 +84,7 @@ bool CountArchive() {
   char archive[kPathChars];
   PathInFolder(archive, setupState.sourceFolder, kArchiveName);
   if (!FileExists(archive)) {
-    MessageBoxA(nullptr, "setup.ks is missing", nullptr, MB_OK);
+    ShowPlainMessage("setup.ks is missing", kExitIncomplete);
     return false;
   }
   setupState.totalBytes = (setupState.totalBytes + setupState.findData.nFileSizeLow) >> 10;
@@ -117,10 +117,9 @@ bool EnterInstallFolder(HWND dialog) {
   return false;
 }
 
-// Every check in order; false once one has refused the folder and said why.
-bool CheckInstallFolder(HWND dialog) {
-  char text[kFolderTextLimit + 2];  // room for the backslash that a drive alone gets
-  ReadFolderText(dialog, text);
+// Every check of the folder `text` in order; false once one has refused the folder and said why.
+// `text` has room for the backslash that a drive alone gets.
+bool CheckInstallFolder(HWND dialog, char* text) {
   if (!CheckFolderForm(dialog, text)) return false;
   NormalizeFolderText(text);
   SetInstallFolder(text);
@@ -192,9 +191,18 @@ INT_PTR CALLBACK WelcomeDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
   }
 }
 
+int AcceptSuggestedFolder() {
+  char text[kFolderTextLimit + 2];
+  CopyText(text, setupState.suggestedFolder, kFolderTextLimit + 1);
+  if (!CheckInstallFolder(nullptr, text)) return MSG_NOT_INSTALLED;
+  return DeployStubLibrary(nullptr);
+}
+
 void AcceptInstallFolder(HWND dialog) {
   SetDialogInput(dialog, FALSE);
-  if (CheckInstallFolder(dialog)) {
+  char text[kFolderTextLimit + 2];
+  ReadFolderText(dialog, text);
+  if (CheckInstallFolder(dialog, text)) {
     HandOverStubLibrary(dialog);
     return;
   }

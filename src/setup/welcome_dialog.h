@@ -11,6 +11,11 @@ constexpr int kFolderTextLimit = 259;
 // Shows the dialog modally without owner and returns kWelcomeGoOn, 1006 or kWelcomeQuietly.
 int RunWelcomeDialog();
 
+// What OK in the dialog does, without the dialog: checks the suggested folder (its first 259
+// characters, as the dialog's field would hold them), creates it and runs the stub library step.
+// Returns what the dialog would end with; 1006 where a check would keep it open.
+int AcceptSuggestedFolder();
+
 // The dialog procedure.
 INT_PTR CALLBACK WelcomeDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 

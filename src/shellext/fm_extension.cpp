@@ -31,6 +31,6 @@ bool UnloadFileManagerExtension() {
   WritePrivateProfileStringA(kSection, kKey, nullptr, kProfile);
   PostMessageA(fileManager, FM_RELOAD_EXTENSIONS, 0, 0);
   if (WaitForExclusiveOpen(library, kReleaseTimeoutMs)) return true;
-  MessageBoxA(nullptr, ComposeMessage(MSG_FM_EXT_BUSY), setupState.title, MB_OK | MB_ICONERROR);
+  ShowComposedMessage(nullptr, MSG_FM_EXT_BUSY, MB_OK | MB_ICONERROR);
   return false;
 }

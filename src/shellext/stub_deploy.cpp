@@ -68,7 +68,7 @@ bool BothFilesFree(const void* context) {
 }
 
 void ShowStubError(HWND dialog, UINT id) {
-  MessageBoxA(dialog, ComposeMessage(id), setupState.title, MB_TASKMODAL | MB_ICONERROR);
+  ShowComposedMessage(dialog, id, MB_TASKMODAL | MB_ICONERROR);
 }
 
 // The long wait, shown in the dialog: text 1029, then one star per second the libraries stay
@@ -77,12 +77,12 @@ bool WaitWithProgress(HWND dialog, const char* stubPath, const char* workerPath)
   char text[kItemTextChars];
   LoadStringA(setupState.instance, MSG_SHELL_EXT_WAIT, text, kItemTextChars - 1);
   SetDlgItemTextA(dialog, kIntroItem, text);
-  SetDlgItemTextA(dialog, kHintItem, "");
+  char stars[kStepCount + 1] = {};
+  SetDlgItemTextA(dialog, kHintItem, stars);
   for (int step = 0; step < kStepCount; ++step) {
     if (WaitForShellExtensionFiles(kStepWaitMs, stubPath, workerPath)) break;
-    GetDlgItemTextA(dialog, kHintItem, text, kItemTextChars);
-    AppendText(text, "*", kItemTextChars);
-    SetDlgItemTextA(dialog, kHintItem, text);
+    stars[step] = '*';
+    SetDlgItemTextA(dialog, kHintItem, stars);
   }
   return WaitForShellExtensionFiles(kStepWaitMs, stubPath, workerPath);
 }
@@ -100,14 +100,15 @@ void WriteTurnOffSwitch() {
 // The libraries stay in use: the user may turn the extension off, restart Windows and run
 // setup again.
 int OfferTurnOff(HWND dialog) {
-  if (MessageBoxA(dialog, ComposeMessage(MSG_SHELL_EXT_BUSY), setupState.title,
-                  MB_YESNO | MB_ICONERROR) != IDYES)
+  if (ShowComposedMessage(dialog, MSG_SHELL_EXT_BUSY, MB_YESNO | MB_ICONERROR) != IDYES)
     return MSG_NOT_INSTALLED;
   RemoveShellExtensionKeys();
   WriteTurnOffSwitch();
-  MessageBoxA(dialog, ComposeMessage(MSG_SHELL_EXT_OFF), setupState.title, MB_ICONINFORMATION);
+  ShowComposedMessage(dialog, MSG_SHELL_EXT_OFF, MB_ICONINFORMATION);
   return kWelcomeQuietly;
 }
+
+}  // namespace
 
 int DeployStubLibrary(HWND dialog) {
   if (!LoadStubImage()) {
@@ -128,8 +129,6 @@ int DeployStubLibrary(HWND dialog) {
   ShowStubError(dialog, MSG_STUB_NOT_CREATABLE);
   return MSG_NOT_INSTALLED;
 }
-
-}  // namespace
 
 void HandOverStubLibrary(HWND dialog) {
   EndDialog(dialog, DeployStubLibrary(dialog));

@@ -14,6 +14,10 @@ extern DWORD stubImageSize;
 // (go on), 1006 (failed) or 0 (quit without a further message).
 void HandOverStubLibrary(HWND dialog);
 
+// The stub library step itself, with its boxes owned by `dialog` and its wait shown in the
+// dialog's items 106 and 107 (a null dialog: nowhere). Returns 1, 1006 or 0 as above.
+int DeployStubLibrary(HWND dialog);
+
 // Finds and locks the carried image in setupState.instance; sets stubImage and stubImageSize.
 bool LoadStubImage();
 

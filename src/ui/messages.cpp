@@ -2,6 +2,7 @@
 
 #include <stdarg.h>
 
+#include "common/setup_log.h"
 #include "common/setup_state.h"
 #include "resources/catalogue.h"
 #include "ui/message_chain.h"
@@ -19,10 +20,81 @@ int LoadPiece(unsigned id, char* piece, int capacity, void*) {
   return LoadStringA(setupState.instance, id, piece, capacity);
 }
 
+// What stops a quiet run when the message `id` is shown; 0 for a message that stops nothing by
+// itself. 1006 closes every failed run: it counts only when nothing before it said more.
+int ExitCodeOf(UINT id) {
+  switch (id) {
+    case MSG_WRONG_WINDOWS:
+      return kExitUnsupported;
+    case MSG_PRODUCT_RUNNING:
+      return kExitProductRunning;
+    case MSG_CANNOT_CREATE_FOLDER:
+    case MSG_SAME_AS_SOURCE:
+    case MSG_INVALID_FOLDER:
+    case MSG_OLD_PRODUCT_FOUND:
+    case MSG_FOLDER_READ_ONLY:
+    case MSG_CONFIRM_OLD_DELETE:
+      return kExitFolderRefused;
+    case MSG_SIDE_FILE_MISSING:
+    case MSG_SIDE_FILE_TIME:
+      return kExitIncomplete;
+    case MSG_NOT_INSTALLED:
+      return kExitCopyFailed;
+    case MSG_SHELL_EXT_BUSY:
+    case MSG_FM_EXT_BUSY:
+    case MSG_STUB_NOT_ACCESSIBLE:
+    case MSG_STUB_NOT_CREATABLE:
+      return kExitExtensionInUse;
+    case MSG_CANNOT_OPEN_FOR_WRITING:  // shown by itself only for the main executable
+      return kExitMainExecutable;
+    default:
+      return kExitInstalled;
+  }
+}
+
+// The answer that changes nothing: Cancel where there is one (no retry), No to a question (the
+// 16-bit product stays, the shell extension stays on), else OK.
+int QuietAnswer(UINT style) {
+  switch (style & MB_TYPEMASK) {
+    case MB_YESNO:
+      return IDNO;
+    case MB_OK:
+      return IDOK;
+    default:
+      return IDCANCEL;
+  }
+}
+
+// Every box of setup passes here. The text goes to the log with its catalogue id (0 for a text
+// outside the catalogue) and `exitCode` is noted as what stopped the run; an interactive run
+// then shows the box, a quiet run gives the quiet answer instead.
+int ShowBox(HWND owner, UINT id, int exitCode, const char* text, const char* caption, UINT style) {
+  LogMessage(id, text);
+  RecordExitCode(exitCode);
+  if (setupState.quiet) return QuietAnswer(style);
+  return MessageBoxA(owner, text, caption, style);
+}
+
 void ShowInternalError(const char* format, unsigned id) {
   char text[100];
   wsprintfA(text, format, static_cast<int>(id));
-  MessageBoxA(nullptr, text, nullptr, MB_ICONERROR);
+  ShowBox(nullptr, 0, kExitInstalled, text, nullptr, MB_ICONERROR);
+}
+
+int ShowFormatted(HWND owner, UINT id, int exitCode, UINT style, va_list arguments) {
+  char format[kFormattedCapacity];
+  char text[kFormattedCapacity];
+  LoadStringA(setupState.instance, id, format, sizeof format);
+  wvsprintfA(text, format, arguments);
+  return ShowBox(owner, id, exitCode, text, setupState.title, style);
+}
+
+// A copy result's message: copying failed, whichever file it names.
+void ShowCopyFailure(UINT id, ...) {
+  va_list arguments;
+  va_start(arguments, id);
+  ShowFormatted(setupState.progressDialog, id, kExitCopyFailed, MB_ICONERROR, arguments);
+  va_end(arguments);
 }
 
 }  // namespace
@@ -39,35 +111,41 @@ const char* ComposeMessage(UINT id) {
 }
 
 int ShowMessage(HWND owner, UINT id, UINT style, ...) {
-  char format[512];
-  char text[kFormattedCapacity];
-  LoadStringA(setupState.instance, id, format, sizeof format);
   va_list arguments;
   va_start(arguments, style);
-  wvsprintfA(text, format, arguments);
+  int button = ShowFormatted(owner, id, ExitCodeOf(id), style, arguments);
   va_end(arguments);
-  return MessageBoxA(owner, text, setupState.title, style);
+  return button;
+}
+
+int ShowComposedMessage(HWND owner, UINT id, UINT style) {
+  return ShowBox(owner, id, ExitCodeOf(id), ComposeMessage(id), setupState.title, style);
+}
+
+void ShowPlainMessage(const char* text, int exitCode) {
+  ShowBox(nullptr, 0, exitCode, text, nullptr, MB_OK);
 }
 
 bool ReportCopyResult(UINT code, const char* sourcePath, const char* destinationPath) {
   switch (code) {
     case MSG_CANNOT_OPEN:
-      ShowMessage(setupState.progressDialog, MSG_CANNOT_OPEN_FOR_WRITING, MB_ICONERROR, sourcePath);
+      ShowCopyFailure(MSG_CANNOT_OPEN_FOR_WRITING, sourcePath);
       return false;
     case MSG_CANNOT_OPEN_FOR_WRITING:
-      ShowMessage(setupState.progressDialog, MSG_CANNOT_OPEN_FOR_WRITING, MB_ICONERROR,
-                  destinationPath);
-      return false;
     case MSG_ERROR_WRITING:
-      ShowMessage(setupState.progressDialog, MSG_ERROR_WRITING, MB_ICONERROR, destinationPath);
+      ShowCopyFailure(code, destinationPath);
       return false;
     default:
       return true;
   }
 }
 
-void ShowExtractionError(HWND owner, int, const char* text) {
-  MessageBoxA(owner, text, nullptr, MB_ICONERROR);
+void ShowExtractionError(HWND owner, int, const char* text, UINT id) {
+  ShowBox(owner, id, kExitCopyFailed, text, nullptr, MB_ICONERROR);
+}
+
+void RecordExitCode(int exitCode) {
+  if (!setupState.exitCode) setupState.exitCode = exitCode;
 }
 
 void LoadSetupTitle() {

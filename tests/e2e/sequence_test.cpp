@@ -1,6 +1,6 @@
 // SETUP.EXE from start to the launch of the product, driven as a user would: the Windows
-// version check, a running copy of the product, the -argv0 command line, the main executable's
-// final name and the launch.
+// version check, a running copy of the product, the -argv0 command line and the switches before
+// it, the main executable's final name and the launch.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -107,7 +107,7 @@ TEST_F(SequenceTest, PassesTheArgv0PathToTheProduct) {
       {" -ARGV0   C:\\Temp\\pkg.exe", "/installS /f:\"C:\\Temp\\pkg.exe\""},
       {" -argv0 D:\\download\\package name.exe", "/installS /f:\"D:\\download\\package name.exe\""},
       {"", "/installS /f:\"\""},
-      {" /argv0 C:\\x.exe", "/installS /f:\"\""},
+      {" C:\\x.exe -argv0 C:\\y.exe", "/installS /f:\"\""},  // not read, as it never was
       // A quoted path loses its quotes, not its blanks.
       {" -argv0 \"C:\\My Downloads\\kestra 8.exe\"",
        "/installS /f:\"C:\\My Downloads\\kestra 8.exe\""},
@@ -123,6 +123,48 @@ TEST_F(SequenceTest, PassesTheArgv0PathToTheProduct) {
     EXPECT_EQ(command, "command: \"" + kInstall + "\\KESTRA32.EXE\" " + c.expectedEnd) << c.tail;
     EXPECT_NE(log.find("current: " + kInstall + "\r\n"), std::string::npos) << log;
   }
+}
+
+// /? and a switch that is not understood show the box that lists the switches and install
+// nothing; /D is the folder the dialog proposes and /LOG gets each step and each box's text. An
+// interactive run ends with 0 whatever happens.
+TEST_F(SequenceTest, TheSwitchesOfAnInteractiveRun) {
+  const std::string folder = "C:\\ks sequence d\\Kestra";
+  FolderCleanup folderRoot("C:\\ks sequence d");
+  const std::string log = dist_ / "setup.log";
+  for (const char* tail : {" /?", " /silent -argv0 C:\\pkg.exe"}) {
+    SetupRunResult run = RunSetupExe(dist_.SetupExe(), tail);
+    ASSERT_EQ(run.boxes.size(), 1u) << tail;
+    EXPECT_EQ(run.boxes[0].text, MSG_TEXT_1060);
+    EXPECT_EQ(run.boxes[0].caption, "Kestra Setup");
+    EXPECT_EQ(run.boxes[0].icon, BoxIcon::kInformation);
+    EXPECT_EQ(run.boxes[0].buttons, std::vector<int>{IDOK});
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_FALSE(PathExists(kInstall)) << tail;
+  }
+
+  std::string proposed;
+  dist_.SetProductArchive();
+  SetupRunResult run =
+      RunSetupExe(dist_.SetupExe(), " \"/D=" + folder + "\" /LOG=" + log + " -argv0 C:\\pkg.exe",
+                  PressFirstButton, 60000, [&](HWND dialog, int attempt) {
+                    if (attempt == 0) proposed = ControlText(GetDlgItem(dialog, 101));
+                    SetControlText(dialog, 101, attempt == 0 ? "Kestra" : proposed);
+                    ClickButton(dialog, IDOK);
+                  });
+  EXPECT_EQ(proposed, folder);
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].text, MSG_TEXT_1024);
+  EXPECT_EQ(run.exitCode, 0u);
+  std::string product = ProductLog(folder);
+  EXPECT_EQ(product.substr(0, product.find("\r\n")),
+            "command: \"" + folder + "\\KESTRA32.EXE\" /installS /f:\"C:\\pkg.exe\"");
+  std::string written = ReadFileBytes(log);
+  for (const std::string& entry : std::vector<std::string>{
+           "  Install folder proposed: " + folder + "\r\n", "  message 1024: " MSG_TEXT_1024 "\r\n",
+           "  Product started: \"" + folder + "\\KESTRA32.EXE\"",
+           "  Setup has ended, exit code 0\r\n"})
+    EXPECT_NE(written.find(entry), std::string::npos) << entry << " in\n" << written;
 }
 
 TEST_F(SequenceTest, GivesTheMainExecutableItsFinalName) {

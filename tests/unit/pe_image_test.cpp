@@ -28,7 +28,6 @@ const std::map<std::string, std::set<std::string>> kAllowedImports = {
     // clang-format off
     {"KERNEL32.dll", {
         "CloseHandle",
-        "CompareStringA",
         "CreateDirectoryA",
         "CreateFileA",
         "DeleteFileA",
@@ -40,7 +39,9 @@ const std::map<std::string, std::set<std::string>> kAllowedImports = {
         "FreeLibrary",
         "GetCommandLineA",
         "GetFileTime",
+        "GetFullPathNameA",
         "GetLastError",
+        "GetLocalTime",
         "GetModuleFileNameA",
         "GetModuleHandleA",
         "GetPrivateProfileStringA",

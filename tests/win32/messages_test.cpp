@@ -1,9 +1,11 @@
 // The message routines on Windows: the catalogue as SETUP.EXE carries it, composed texts in
-// their rotating buffers, the internal-error boxes, formatted boxes and the copy results.
+// their rotating buffers, the internal-error boxes, formatted boxes, the copy results, and every
+// kind of box in a quiet run, where it becomes a line of the log.
 #include "ui/messages.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "common/setup_state.h"
@@ -21,6 +23,8 @@ class MessagesTest : public testing::Test {
     ASSERT_NE(setupExe_, nullptr) << SetupExePath();
     UseSetupExeTexts();
     lstrcpyA(setupState.title, "Kestra Setup");
+    setupState.quiet = false;
+    setupState.logFile[0] = '\0';
   }
   void TearDown() override {
     if (setupExe_) FreeLibrary(setupExe_);
@@ -50,6 +54,7 @@ const CatalogueText kCatalogue[] = {
     {1042, MSG_TEXT_1042}, {1044, MSG_TEXT_1044}, {1045, MSG_TEXT_1045}, {1046, MSG_TEXT_1046},
     {1047, MSG_TEXT_1047}, {1048, MSG_TEXT_1048}, {1049, MSG_TEXT_1049}, {1050, MSG_TEXT_1050},
     {1051, MSG_TEXT_1051}, {1052, MSG_TEXT_1052}, {1053, MSG_TEXT_1053}, {1054, MSG_TEXT_1054},
+    {1060, MSG_TEXT_1060},
 };
 
 TEST_F(MessagesTest, SetupExeCarriesTheCatalogueInUsEnglish) {
@@ -57,7 +62,7 @@ TEST_F(MessagesTest, SetupExeCarriesTheCatalogueInUsEnglish) {
     HRSRC block = FindResourceExA(setupExe_, RT_STRING, MAKEINTRESOURCEA(entry.id / 16 + 1),
                                   MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
     EXPECT_NE(block, nullptr) << entry.id;
-    char text[600] = "";
+    char text[1100] = "";
     LoadStringA(setupExe_, entry.id, text, sizeof text);
     EXPECT_STREQ(text, entry.text) << entry.id;
   }
@@ -164,6 +169,54 @@ TEST_F(MessagesTest, CopyResultsNameTheRightPath) {
     EXPECT_EQ(boxes[0].caption, "Kestra Setup");
     EXPECT_EQ(boxes[0].icon, BoxIcon::kError);
   }
+}
+
+// No box opens: the text goes to the log with its id (none for a text outside the catalogue),
+// each further line of it indented on a line of its own; a question gets the answer that changes
+// nothing, and the exit code is the one the first message that stops the run stands for (a
+// side file that cannot be written is a copy failure, whichever message names it).
+TEST_F(MessagesTest, AQuietRunLogsEveryBoxInsteadOfShowingIt) {
+  TestFolder folder("C:\\ks-messages-quiet");
+  const std::string log = folder / "setup.log";
+  setupState.quiet = true;
+  lstrcpyA(setupState.logFile, log.c_str());
+  struct Case {
+    std::function<int()> show;
+    int answer;
+    std::string logged;
+    int exitCode;
+  } cases[] = {
+      {[] { return ShowMessage(nullptr, 1025, MB_RETRYCANCEL | MB_ICONERROR); }, IDCANCEL,
+       "message 1025: Setup cannot install Kestra now because another version of Kestra is "
+       "running.  You can either\r\n\t\r\n\t1)",
+       2},
+      {[] { return int(ReportCopyResult(1018, "C:\\src\\A.TXT", "C:\\dst\\A.TXT")); }, FALSE,
+       "message 1018: Cannot open C:\\dst\\A.TXT for writing\r\n", 5},
+      {[] {
+         ShowPlainMessage("setup.ks is missing", 4);
+         return 0;
+       },
+       0, "message: setup.ks is missing\r\n", 4},
+      {[] { return int(ComposeMessage(1043)[0]); }, 0,
+       "message: Internal error: string resource not found: 1043\r\n", 0},
+  };
+  for (const Case& c : cases) {
+    DeleteFileA(log.c_str());
+    setupState.exitCode = 0;
+    int answer = -1;
+    auto boxes = AnswerOwnBoxesDuring([&] { answer = c.show(); }, PressOk);
+    EXPECT_TRUE(boxes.empty()) << c.logged;
+    EXPECT_EQ(answer, c.answer) << c.logged;
+    EXPECT_EQ(setupState.exitCode, c.exitCode) << c.logged;
+    std::string written = ReadFileBytes(log);
+    EXPECT_EQ(written.substr(21, c.logged.size()), c.logged);
+  }
+  // The run's first stop counts; the closing notice after it changes nothing.
+  setupState.exitCode = 0;
+  ShowMessage(nullptr, 1024, MB_ICONERROR);
+  ShowMessage(nullptr, 1006, MB_TASKMODAL | MB_ICONINFORMATION);
+  EXPECT_EQ(setupState.exitCode, 3);
+  setupState.quiet = false;
 }
 
 }  // namespace

@@ -27,6 +27,10 @@ HWND WindowOf(void* window) {
   return static_cast<HWND>(window);
 }
 
+// The catalogue text that the extractor's next error box is made from: the log names its id. A
+// text of the extractor's own (the password texts) leaves 0.
+UINT errorTextId = 0;
+
 }  // namespace
 
 PlatformFile OpenArchiveFile(const char* path) {
@@ -182,10 +186,12 @@ bool PumpPlatformMessages(void*) {
 }
 
 const char* PlatformMessageText(int id) {
-  return ComposeMessage(static_cast<UINT>(id));
+  errorTextId = static_cast<UINT>(id);
+  return ComposeMessage(errorTextId);
 }
 
 // The box shows the catalogue message alone.
 void ShowPlatformError(void* window, int errorClass, const char* text, int, const char*) {
-  ShowExtractionError(WindowOf(window), errorClass, text);
+  ShowExtractionError(WindowOf(window), errorClass, text, errorTextId);
+  errorTextId = 0;
 }
