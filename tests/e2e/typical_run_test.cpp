@@ -30,20 +30,6 @@ std::string Text(const std::string& line, size_t repeat) {
   return text;
 }
 
-// The names of the files in `folder`, in any case.
-std::vector<std::string> FileNames(const std::string& folder) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-  while (FindNextFileA(search, &found));
-  FindClose(search);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 bool SameTime(const FILETIME& a, const FILETIME& b) {
   return CompareFileTime(&a, &b) == 0;
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <optional>
+#include <vector>
 #include <string>
 
 // An environment variable's value, or "" when it is not set.
@@ -84,6 +85,8 @@ void RemoveTree(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string ReadFileBytes(const std::string& path);
 bool PathExists(const std::string& path);
+// The names of the files (not the folders) in `folder`, sorted.
+std::vector<std::string> FileNames(const std::string& folder);
 FILETIME LastWriteTime(const std::string& path);
 void SetLastWriteTime(const std::string& path, const FILETIME& time);
 void CopyFileOrFail(const std::string& from, const std::string& to);

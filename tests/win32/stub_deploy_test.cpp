@@ -227,19 +227,6 @@ TEST_F(StubDeployTest, WritesTheImageWithSetupsTimeAsAllThreeFileTimes) {
   EXPECT_EQ(ReadFileBytes(folder_ / "KSSHLSTB.DLL"), ReadFileBytes(StubLibraryPath()));
 }
 
-// The names in `folder`, to show that no temporary file stays behind.
-std::vector<std::string> FileNames(const std::string& folder) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-  while (FindNextFileA(search, &found));
-  FindClose(search);
-  return names;
-}
-
 // A write that stops short (here an image whose second page cannot be read, as a full disk
 // would stop it) or a stub that cannot be replaced leaves the old stub or none, never a part.
 TEST_F(StubDeployTest, AFailedWriteLeavesTheOldStubOrNone) {
