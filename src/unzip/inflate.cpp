@@ -17,6 +17,7 @@ constexpr unsigned kMaxCodeBits = 16;  // the longest code the table builder tak
 constexpr unsigned kMaxSymbols = 288;  // the most symbols one code has
 constexpr unsigned kMaxMatch = 258;    // RFC 1951 3.2.5: the longest match
 constexpr unsigned kWindowMask = kWindowSize - 1;
+constexpr unsigned kWindowSlack = 8;  // the slide window's bytes beyond the window proper
 
 // How far the decoder may read past the entry's data. A valid stream looks ahead by at most one
 // byte; a damaged one that never reaches its final end-of-block code would otherwise go on
@@ -216,9 +217,10 @@ int DecodeSymbolsPlain(Decoder& d, const CodeEntry* literalTable, const CodeEntr
 // byte-wise path would read it, so refills, progress messages and cancel points fall exactly
 // where they fall without it. It runs while the block has sixteen bytes left and the window
 // room for the longest round, so that nothing inside a round can reach the end of either; near
-// them the byte-wise step takes over. It decodes through flat views of the block's decode
-// tables, which give most codes with all their bits in one look-up, and falls back on the decode
-// tables themselves for the rest.
+// them the byte-wise step takes over. It decodes through flat tables made from the block's
+// decode tables, which give most codes with all their bits in one look-up (two literals at a
+// time where both codes fit, a length or distance with its extra bits where they fit), and
+// falls back on the decode tables themselves for the rest.
 
 uint64_t LoadWord(const uint8_t* bytes) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -232,54 +234,117 @@ uint64_t LoadWord(const uint8_t* bytes) {
 #endif
 }
 
+// Stores the low two bytes of `value`, the lower first.
+void StoreTwo(uint8_t* to, uint32_t value) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  uint16_t two = uint16_t(value);
+  memcpy(to, &two, sizeof two);
+#else
+  to[0] = uint8_t(value);
+  to[1] = uint8_t(value >> 8);
+#endif
+}
+
 void Copy8(uint8_t* to, const uint8_t* from) {
   memcpy(to, from, 8);
 }
 
-// Copies a match whose source lies `distance` bytes behind within the window (no wrap, no
-// flush). With a distance of at least eight, sixteen bytes at a time, in two chunks of eight
-// that never read what they write. The bytes past the match's end are still the window's
-// older content, which a later distance may reach: the sixteen after it are kept aside first
-// and put back afterwards, over whatever the last chunks wrote past the end. The window needs
-// room for them, which the fast loop leaves.
-void CopyNear(uint8_t* to, unsigned distance, unsigned length) {
+void StoreWord(uint8_t* to, uint64_t word) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  memcpy(to, &word, sizeof word);
+#else
+  for (int i = 0; i < 8; i++) to[i] = uint8_t(word >> 8 * i);
+#endif
+}
+
+// Copies `length` bytes from `from` to `to` eight at a time, in order: sixteen at once, then
+// eight at a time, so that a source at least eight bytes behind its target reads only bytes
+// already final, and one ahead of it reads each byte before it is overwritten. Up to thirteen
+// bytes past the end are written, and read on the source's side.
+void CopyChunks(uint8_t* to, const uint8_t* from, unsigned length) {
+  Copy8(to, from);
+  Copy8(to + 8, from + 8);
+  for (unsigned done = 16; done < length; done += 8) Copy8(to + done, from + done);
+}
+
+// Copies a match whose source lies `distance` bytes behind its target (1 to 7), which repeats
+// the last `distance` bytes: for 1, 2 and 4 as whole words of the repeated pattern; else in
+// chunks of eight that start `distance` bytes apart, each reading what the one before wrote:
+// the first `distance` bytes of each are the pattern's next repeat, and the rest are written
+// again by the next chunk or lie past the end. Up to seven bytes past the end are written.
+void CopyRepeat(uint8_t* to, unsigned distance, unsigned length) {
   const uint8_t* from = to - distance;
+  if ((distance & (distance - 1)) == 0) {
+    const uint64_t spread = distance == 1   ? 0x0101010101010101u
+                            : distance == 2 ? 0x0001000100010001u
+                                            : 0x0000000100000001u;
+    uint64_t unit = LoadWord(from) & ((uint64_t(1) << 8 * distance) - 1);
+    for (unsigned done = 0; done < length; done += 8) StoreWord(to + done, unit * spread);
+    return;
+  }
+  for (unsigned done = 0; done < length; done += distance) Copy8(to + done, from + done);
+}
+
+// Copies a match whose source lies `distance` bytes behind its target in the window, without
+// wrapping around it: chunks, or the repeat of a short distance.
+void CopyBehind(uint8_t* to, unsigned distance, unsigned length) {
   if (distance >= 8) {
-    uint8_t kept[16];
-    memcpy(kept, to + length, sizeof kept);
-    unsigned done = 0;
-    do {
-      Copy8(to + done, from + done);
-      Copy8(to + done + 8, from + done + 8);
-      done += 16;
-    } while (done < length);
-    memcpy(to + length, kept, sizeof kept);
-  } else if (distance == 1) {
-    memset(to, from[0], length);
+    CopyChunks(to, to - distance, length);
   } else {
-    for (unsigned i = 0; i < length; i++) to[i] = from[i];
+    CopyRepeat(to, distance, length);
   }
 }
 
-// The fast loop's bit buffer: `buffer` holds `count` unread bits, the next in bit 0. Above
-// `count` it may hold copies of bytes not yet taken; they are fetched again at the same place,
-// so OR-ing them in once more changes nothing, and they are cleared when the loop ends.
+// Copies a match of `length` bytes from `distance` bytes back to the window position `pos`
+// (no flush: the fast loop leaves room). The source is `distance` bytes back in the window, or
+// in its previous lap, ahead of the target: where it runs on past the window's end, the copy is
+// split there and the rest is a source behind the target at the window's start. The bytes past
+// the match's end are still the window's older content, which a later distance may reach: the
+// sixteen after it are kept aside first and put back afterwards. Reads past the window's end
+// stay in its eight bytes of slack.
+void CopyMatchFast(uint8_t* window, unsigned pos, unsigned distance, unsigned length) {
+  uint8_t* to = window + pos;
+  unsigned source = (pos - distance) & kWindowMask;
+  uint8_t kept[16];
+  memcpy(kept, to + length, sizeof kept);
+  if (distance >= 8 && source + length <= kWindowSize - kWindowSlack) {
+    CopyChunks(to, window + source, length);
+  } else if (distance <= pos) {
+    CopyBehind(to, distance, length);
+  } else {
+    unsigned first = kWindowSize - source < length ? kWindowSize - source : length;
+    for (unsigned done = 0; done < first; done += 8) Copy8(to + done, window + source + done);
+    if (first < length) CopyBehind(to + first, pos + first, length - first);
+  }
+  memcpy(to + length, kept, sizeof kept);
+}
+
+// The fast loop's bit buffer: `buffer` holds Count() unread bits, the next in bit 0. Above them
+// it may hold copies of bytes not yet taken; they are fetched again at the same place, so OR-ing
+// them in once more changes nothing, and they are cleared when the loop ends. The count is the
+// low six bits of `count`: DropEntry takes a whole table entry off it, whose low byte is the
+// bits to drop, and what the rest of the entry leaves above the count is never looked at.
 // Refill() takes whole bytes from `in` until at least 56 bits are there; it reads eight bytes,
 // so it needs eight readable ones left in the block.
 struct FastBits {
   uint64_t buffer;
-  unsigned count;
+  uint32_t count;
   const uint8_t* in;
 
+  unsigned Count() const { return count & 63; }
   void Refill() {
-    buffer |= LoadWord(in) << count;
-    in += (63 - count) >> 3;
+    buffer |= LoadWord(in) << Count();
+    in += (63 - Count()) >> 3;
     count |= 56;
   }
   uint32_t Peek(uint32_t mask) const { return uint32_t(buffer) & mask; }
   void Drop(unsigned n) {
     buffer >>= n;
     count -= n;
+  }
+  void DropEntry(uint32_t entry) {
+    buffer >>= entry & 63;
+    count -= entry;
   }
   // Follows a code from its first-level slot to its leaf and drops its bits; null for an
   // invalid code. Needs at most 15 bits.
@@ -294,60 +359,99 @@ struct FastBits {
   }
 };
 
-// The fast loop's view of a code: what the block's decode table says about every pattern of
-// the next kFast...Bits stream bits, in one 4-byte slot and one look-up. `op` is the decode
-// table's (16 literal, 15 end of block, 0..13 a base with that many extra bits); any other
-// value, for codes longer than the view or invalid ones, sends the loop to the decode table
-// itself. `bits` is the code's whole length.
-struct FastSlot {
-  uint8_t op;
-  uint8_t bits;
-  uint16_t value;
-};
-
-constexpr uint8_t kOpSlow = 64;
+// The fast loop's tables: what the block's code says about every pattern of the next
+// kFast...Bits stream bits, in one 32-bit entry and one look-up:
+//   bits 0..7    the stream bits the entry stands for in all;
+//   bits 8..15   what it is: kFastLiteral, with kFastPair when it holds two literals; kFastEnd;
+//                kFastSlow for a code longer than the table or an invalid one, which the decode
+//                table decides; else (below 16) a length or distance whose code has this many
+//                bits, the bits from there to the whole being its extra bits;
+//   bits 16..31  the literal (two: the first in the low byte), or the length or distance base,
+//                which already includes the extra bits where they fit in the table's pattern.
+constexpr uint32_t kFastLiteral = 0x8000;
+constexpr uint32_t kFastPair = 0x0100;
+constexpr uint32_t kFastEnd = 0x4000;
+constexpr uint32_t kFastSlow = 0x2000;
 constexpr unsigned kFastLiteralBits = 11;
-constexpr unsigned kFastDistanceBits = 8;
+constexpr unsigned kFastDistanceBits = 10;
 
 struct FastTables {
-  FastSlot literal[1u << kFastLiteralBits];
-  FastSlot distance[1u << kFastDistanceBits];
+  uint32_t literal[1u << kFastLiteralBits];
+  uint32_t distance[1u << kFastDistanceBits];
 };
 
 FastTables fastTables;
 
-bool IsLeaf(const CodeEntry& slot) {
-  return slot.op <= kOpLiteral;
+// Puts `entry` into every slot of `fast` (`size` slots) from `pattern` on, `step` apart.
+void Spread(uint32_t* fast, unsigned size, unsigned pattern, unsigned step, uint32_t entry) {
+  for (unsigned i = pattern; i < size; i += step) fast[i] = entry;
 }
 
-// Fills `fast` (2^fastBits slots) from a decode table of first-level width `lookupBits` (none:
-// every slot is slow). Slot i is what the decode table finds for the bit pattern i, as far as
-// i's bits reach.
-void BuildFastTable(const CodeEntry* table, unsigned lookupBits, FastSlot* fast,
-                    unsigned fastBits) {
-  const unsigned size = 1u << fastBits;
-  const FastSlot slow{kOpSlow, 0, 0};
-  if (table == nullptr || lookupBits > fastBits) {
-    for (unsigned i = 0; i < size; i++) fast[i] = slow;
-    return;
+// The next code of `length` bits after `pattern`, both bit-reversed.
+unsigned NextReversed(unsigned pattern, unsigned length) {
+  unsigned mask = 1u << (length - 1);
+  while (pattern & mask) {
+    pattern ^= mask;
+    mask >>= 1;
   }
-  const unsigned firstSize = 1u << lookupBits;
-  for (unsigned first = 0; first < firstSize; first++) {
-    const CodeEntry& slot = table[first];
-    unsigned subBits = slot.op > kOpLiteral ? slot.op - kOpLiteral : 0;
-    if (IsLeaf(slot) || slot.op == kOpInvalid || lookupBits + subBits > fastBits) {
-      FastSlot entry = IsLeaf(slot) ? FastSlot{slot.op, slot.bits, slot.value} : slow;
-      for (unsigned i = first; i < size; i += firstSize) fast[i] = entry;
+  return pattern ^ mask;
+}
+
+// Fills `fast` (2^fastBits slots) for `code`, which the decode table builder has accepted:
+// slot i says what the stream bits i are, as far as i's bits reach. Each code of up to fastBits
+// bits fills the slots that begin with it, a length or distance whose extra bits fit as well a
+// slot for each value of them; the rest stay slow.
+void BuildFastTable(const CodeDescription& code, uint32_t* fast, unsigned fastBits) {
+  const unsigned size = 1u << fastBits;
+  for (unsigned i = 0; i < size; i++) fast[i] = kFastSlow;
+  // RFC 1951 3.2.2: the codes of each length follow one another from the first, which comes
+  // after the last code of the length before, doubled.
+  unsigned counts[kMaxCodeBits + 1] = {};
+  for (unsigned s = 0; s < code.count; s++) counts[code.lengths[s]]++;
+  unsigned next[kMaxCodeBits + 1];
+  unsigned first = 0;
+  for (unsigned length = 1; length <= kMaxCodeBits; length++) {
+    first = (first + (length > 1 ? counts[length - 1] : 0)) << 1;
+    unsigned reversed = 0;
+    for (unsigned bit = 0; bit < length; bit++)
+      reversed |= (first >> bit & 1) << (length - 1 - bit);
+    next[length] = reversed;
+  }
+  for (unsigned s = 0; s < code.count; s++) {
+    unsigned length = code.lengths[s];
+    if (length == 0) continue;
+    unsigned pattern = next[length];
+    next[length] = NextReversed(pattern, length);
+    if (length > fastBits) continue;
+    if (s < code.simpleCount) {
+      Spread(fast, size, pattern, 1u << length,
+             s < 256 ? s << 16 | kFastLiteral | length : kFastEnd | length);
       continue;
     }
-    for (unsigned sub = 0; sub < (1u << subBits); sub++) {
-      const CodeEntry& leaf = slot.link[sub];
-      FastSlot entry =
-          IsLeaf(leaf) ? FastSlot{leaf.op, uint8_t(slot.bits + leaf.bits), leaf.value} : slow;
-      for (unsigned i = first | sub << lookupBits; i < size; i += firstSize << subBits) {
-        fast[i] = entry;
-      }
+    unsigned extraBits = code.extraList[s - code.simpleCount];
+    uint32_t base = code.baseList[s - code.simpleCount];
+    if (extraBits == kOpInvalid) continue;
+    unsigned total = length + extraBits;
+    if (total > fastBits) {
+      Spread(fast, size, pattern, 1u << length, base << 16 | length << 8 | total);
+      continue;
     }
+    for (unsigned extra = 0; extra < (1u << extraBits); extra++) {
+      Spread(fast, size, pattern | extra << length, 1u << total,
+             (base + extra) << 16 | total << 8 | total);
+    }
+  }
+}
+
+// Turns the literal slots whose pattern holds a second literal's whole code as well into slots
+// for both. From the top down, so that the slot a pattern's rest leads to is still single.
+void PairLiterals(uint32_t* fast, unsigned fastBits) {
+  for (unsigned i = 1u << fastBits; i-- > 0;) {
+    uint32_t first = fast[i];
+    unsigned used = first & 0xFF;
+    uint32_t second = fast[i >> used];
+    bool both = (first & second & kFastLiteral) != 0 && used + (second & 0xFF) <= fastBits;
+    fast[i] = both ? first + (second & 0xFF) + kFastPair + (second >> 16 << 24) : first;
   }
 }
 
@@ -360,11 +464,10 @@ struct BlockCodes {
 };
 
 // Room the loop needs at the top of each round: two refills' worth of input, and window space
-// for two literals, a longest match and the sixteen bytes a copy may write past its end, which
-// may reach into the eight bytes the slide window has beyond the window proper.
+// for six literals, a longest match and the sixteen bytes a copy keeps aside past its end,
+// which may reach into the eight bytes the slide window has beyond the window proper.
 constexpr long kStretchInput = 16;
-constexpr unsigned kWindowSlack = 8;
-constexpr unsigned kStretchWindowEnd = kWindowSize + kWindowSlack - 2 - kMaxMatch - 16;
+constexpr unsigned kStretchWindowEnd = kWindowSize + kWindowSlack - 6 - kMaxMatch - 16;
 
 // How far ahead of the bit buffer's input the block is kept readable (at least the sixteen bytes
 // two refills read). An encrypted block is decrypted a byte or two per round, as the loop takes
@@ -373,62 +476,87 @@ constexpr unsigned kStretchWindowEnd = kWindowSize + kWindowSlack - 2 - kMaxMatc
 // together in the instruction stream. A few dozen bytes at a time were markedly slower.
 constexpr long kRevealAhead = 32;
 
-// A length or distance from its slot: the base plus the extra bits after the code.
-unsigned TakeBase(FastBits& bits, FastSlot slot) {
-  unsigned value = slot.value + (uint32_t(bits.buffer >> slot.bits) & LowBitMasks[slot.op]);
-  bits.Drop(slot.bits + slot.op);
+// Makes the block readable at least kRevealAhead bytes beyond `in` (or to its end); returns
+// where the loop has to do so again: kRevealAhead before the readable part's end, or the block's
+// end once all of it is readable.
+const uint8_t* RevealAhead(const uint8_t* in, const uint8_t* end) {
+  const uint8_t* readable = RevealInput(in + kRevealAhead);
+  return readable == end ? end : readable - kRevealAhead;
+}
+
+// A length or distance from its entry: the base plus the extra bits after the code (none when
+// the entry has resolved them).
+unsigned TakeValue(FastBits& bits, uint32_t entry) {
+  uint32_t upToTotal = uint32_t(bits.buffer) & ((1u << (entry & 31)) - 1);
+  unsigned value = (entry >> 16) + (upToTotal >> (entry >> 8 & 31));
+  bits.DropEntry(entry);
   return value;
 }
 
 // The same from a decode table's leaf, whose code has already been dropped.
-unsigned TakeBase(FastBits& bits, const CodeEntry* slot) {
+unsigned TakeValue(FastBits& bits, const CodeEntry* slot) {
   unsigned value = slot->value + bits.Peek(LowBitMasks[slot->op]);
   bits.Drop(slot->op);
   return value;
 }
 
-// The hot loop over one stretch of the input block. One round decodes up to three literals
-// and then, unless the third was a literal too, a length with its distance and match (or the
-// end of the block). After a literal the buffer is topped up again before a length: a match
-// takes at most 15 + 5 + 15 + 13 bits of the 56 a refill leaves, three literals at most 33.
-// `cursor` advances over the bytes taken.
+// Puts the one or two literals of a literal entry into the window at `pos` and drops their
+// codes. Two bytes are stored either way; after a single literal the second is not yet the
+// output's, and the window's older content there, which a distance of 32,768 reads, goes to
+// `kept` first.
+void PutLiterals(FastBits& bits, uint8_t* window, unsigned& pos, uint8_t& kept, uint32_t entry) {
+  bits.DropEntry(entry);
+  unsigned count = 1 + (entry >> 8 & 1);
+  kept = window[pos + count];
+  StoreTwo(window + pos, entry >> 16);
+  pos += count;
+}
+
+// The hot loop over one stretch of the input block. One round decodes up to three literal
+// entries and then, unless the third was a literal too, a length with its distance and match
+// (or the end of the block). The buffer is topped up right after the round's first look-up and
+// again after the distance's, each time from bits it already held: the look-up need not wait
+// for the refill. Each round therefore starts with at least 19 bits: the 56 of a refill less
+// three literal entries (33 bits), or two and a long literal code (22 + 15), or a distance and
+// its extra bits (28); a length and its extra bits take at most 20 of the 34 that two literal
+// entries leave, and the distance table needs 10. `kept` is what window[pos] holds as the output's
+// older content, which the literals may have overwritten: it goes back before a copy from the
+// previous lap and at the end. `cursor` advances over the bytes taken.
 int DecodeStretch(Decoder& d, const InputSpan& span, const uint8_t*& cursor,
                   const BlockCodes& codes) {
   FastBits bits{d.buffer, d.count, span.cursor};
-  const uint8_t* readable = span.readable;
   const uint8_t* const end = span.end;
+  const uint8_t* const lastRound = end - kStretchInput;
+  // Past `revealAt` more of the block is made readable; never once all of it is.
+  const uint8_t* revealAt = span.readable == end ? end : RevealAhead(bits.in, end);
   unsigned pos = d.pos;
   uint8_t* const window = d.window;
-  const FastSlot* const literals = fastTables.literal;
-  const FastSlot* const distances = fastTables.distance;
+  uint8_t kept = window[pos];
+  const uint32_t* const literals = fastTables.literal;
+  const uint32_t* const distances = fastTables.distance;
   constexpr uint32_t kLiteralMask = (1u << kFastLiteralBits) - 1;
   constexpr uint32_t kDistanceMask = (1u << kFastDistanceBits) - 1;
   int result = kMoreSymbols;
+  bits.Refill();
   do {
-    if (readable - bits.in < kRevealAhead && readable != end) {
-      readable = RevealInput(bits.in + kRevealAhead);
-    }
+    if (bits.in > revealAt) revealAt = RevealAhead(bits.in, end);
+    uint32_t entry = literals[bits.Peek(kLiteralMask)];
     bits.Refill();
-    FastSlot slot = literals[bits.Peek(kLiteralMask)];
-    if (slot.op == kOpLiteral) {
-      bits.Drop(slot.bits);
-      window[pos++] = uint8_t(slot.value);
-      slot = literals[bits.Peek(kLiteralMask)];
-      if (slot.op == kOpLiteral) {
-        bits.Drop(slot.bits);
-        window[pos++] = uint8_t(slot.value);
-        slot = literals[bits.Peek(kLiteralMask)];
-        if (slot.op == kOpLiteral) {
-          bits.Drop(slot.bits);
-          window[pos++] = uint8_t(slot.value);
+    if (entry & kFastLiteral) {
+      PutLiterals(bits, window, pos, kept, entry);
+      entry = literals[bits.Peek(kLiteralMask)];
+      if (entry & kFastLiteral) {
+        PutLiterals(bits, window, pos, kept, entry);
+        entry = literals[bits.Peek(kLiteralMask)];
+        if (entry & kFastLiteral) {
+          PutLiterals(bits, window, pos, kept, entry);
           continue;
         }
       }
-      bits.Refill();
     }
     unsigned length;
-    if (slot.op < kOpEndOfBlock) {
-      length = TakeBase(bits, slot);
+    if ((entry & (kFastEnd | kFastSlow)) == 0) {
+      length = TakeValue(bits, entry);
     } else {
       const CodeEntry* leaf = bits.Decode(&codes.literalTable[bits.Peek(codes.literalMask)]);
       if (leaf == nullptr) {
@@ -437,18 +565,20 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const uint8_t*& cursor,
       }
       if (leaf->op == kOpLiteral) {
         window[pos++] = uint8_t(leaf->value);
+        kept = window[pos];
         continue;
       }
       if (leaf->op == kOpEndOfBlock) {
         result = kInflateOk;
         break;
       }
-      length = TakeBase(bits, leaf);
+      length = TakeValue(bits, leaf);
     }
     unsigned distance;
-    slot = distances[bits.Peek(kDistanceMask)];
-    if (slot.op < kOpEndOfBlock) {
-      distance = TakeBase(bits, slot);
+    entry = distances[bits.Peek(kDistanceMask)];
+    bits.Refill();
+    if ((entry & kFastSlow) == 0) {
+      distance = TakeValue(bits, entry);
     } else {
       const CodeEntry* leaf =
           codes.distanceTable == nullptr
@@ -458,21 +588,16 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const uint8_t*& cursor,
         result = kInflateBadData;
         break;
       }
-      distance = TakeBase(bits, leaf);
+      distance = TakeValue(bits, leaf);
     }
-    if (distance <= pos) {
-      CopyNear(window + pos, distance, length);
-      pos += length;
-    } else {
-      // The source lies in the window's previous lap: the general copy splits it at the
-      // window's end. The destination cannot reach the end, so nothing is flushed.
-      Decoder near{0, 0, pos, window};
-      CopyMatch(near, pos - distance, length);
-      pos = near.pos;
-    }
-  } while (end - bits.in >= kStretchInput && pos < kStretchWindowEnd);
-  d.buffer = bits.buffer & ((uint64_t(1) << bits.count) - 1);
-  d.count = bits.count;
+    window[pos] = kept;
+    CopyMatchFast(window, pos, distance, length);
+    pos += length;
+    kept = window[pos];
+  } while (bits.in <= lastRound && pos < kStretchWindowEnd);
+  window[pos] = kept;
+  d.buffer = bits.buffer & ((uint64_t(1) << bits.Count()) - 1);
+  d.count = bits.Count();
   d.pos = pos;
   cursor = bits.in;
   return result;
@@ -487,8 +612,9 @@ void TakeFrom(const uint8_t* start, const uint8_t* cursor) {
 }
 
 int DecodeSymbolsFast(Decoder& d, const CodeEntry* literalTable, const CodeEntry* distanceTable,
-                      unsigned literalBits, unsigned distanceBits) {
-  bool viewsBuilt = false;
+                      unsigned literalBits, unsigned distanceBits,
+                      const CodeDescription& literalCode, const CodeDescription& distanceCode) {
+  bool tablesBuilt = false;
   const BlockCodes codes{literalTable, distanceTable, LowBitMasks[literalBits],
                          LowBitMasks[distanceBits]};
   for (;;) {
@@ -496,10 +622,11 @@ int DecodeSymbolsFast(Decoder& d, const CodeEntry* literalTable, const CodeEntry
     int result;
     if (literalTable != nullptr && span.end - span.cursor >= kStretchInput &&
         d.pos < kStretchWindowEnd) {
-      if (!viewsBuilt) {
-        BuildFastTable(literalTable, literalBits, fastTables.literal, kFastLiteralBits);
-        BuildFastTable(distanceTable, distanceBits, fastTables.distance, kFastDistanceBits);
-        viewsBuilt = true;
+      if (!tablesBuilt) {
+        BuildFastTable(literalCode, fastTables.literal, kFastLiteralBits);
+        PairLiterals(fastTables.literal, kFastLiteralBits);
+        BuildFastTable(distanceCode, fastTables.distance, kFastDistanceBits);
+        tablesBuilt = true;
       }
       const uint8_t* cursor;
       result = DecodeStretch(d, span, cursor, codes);
@@ -550,18 +677,11 @@ bool CopyStoredPlain(Decoder& d, unsigned length) {
   return true;
 }
 
-// Builds a table from `count` lengths, all equal to `length`.
-int BuildUniformTable(unsigned length, unsigned count, unsigned simpleCount,
-                      const uint16_t* baseList, const uint16_t* extraList, CodeEntry** table,
-                      unsigned* lookupBits) {
-  unsigned lengths[kMaxSymbols];
-  for (unsigned s = 0; s < count; s++) lengths[s] = length;
-  return BuildDecodeTable(lengths, count, simpleCount, baseList, extraList, table, lookupBits);
-}
-
 // Decodes one block's symbols with the block's tables, which are released whatever happens.
-int DecodeWithTables(unsigned literalBits, unsigned distanceBits) {
-  int result = DecodeSymbols(state.literalTable, state.distanceTable, literalBits, distanceBits);
+int DecodeWithTables(const CodeDescription& literalCode, const CodeDescription& distanceCode,
+                     unsigned literalBits, unsigned distanceBits) {
+  int result = DecodeSymbols(state.literalTable, state.distanceTable, literalBits, distanceBits,
+                             literalCode, distanceCode);
   ReleaseBlockTables();
   return result == kInflateOk ? kInflateOk : kInflateBadData;
 }
@@ -648,24 +768,27 @@ int CopyStoredBlock() {
 
 // RFC 1951 3.2.6: the fixed code. Built per block, like the dynamic ones.
 int DecodeFixedBlock() {
-  unsigned lengths[kMaxSymbols];
+  unsigned lengths[288 + 30];
   for (unsigned s = 0; s < 144; s++) lengths[s] = 8;
   for (unsigned s = 144; s < 256; s++) lengths[s] = 9;
   for (unsigned s = 256; s < 280; s++) lengths[s] = 7;
   for (unsigned s = 280; s < 288; s++) lengths[s] = 8;
+  for (unsigned s = 288; s < 288 + 30; s++) lengths[s] = 5;
+  const CodeDescription literalCode{lengths, 288, 257, LengthBase, LengthExtra};
+  const CodeDescription distanceCode{lengths + 288, 30, 0, DistanceBase, DistanceExtra};
   unsigned literalBits = kFixedLiteralLookupBits;
   int result = BuildDecodeTable(lengths, 288, 257, LengthBase, LengthExtra, &state.literalTable,
                                 &literalBits);
   if (result != kInflateOk) return result;
   // 30 codes of five bits leave two patterns unassigned: result 1 is expected here.
   unsigned distanceBits = kFixedDistanceLookupBits;
-  result =
-      BuildUniformTable(5, 30, 0, DistanceBase, DistanceExtra, &state.distanceTable, &distanceBits);
+  result = BuildDecodeTable(lengths + 288, 30, 0, DistanceBase, DistanceExtra, &state.distanceTable,
+                            &distanceBits);
   if (result > kInflateBadData) {
     ReleaseTable(state.literalTable);
     return result;
   }
-  return DecodeWithTables(literalBits, distanceBits);
+  return DecodeWithTables(literalCode, distanceCode, literalBits, distanceBits);
 }
 
 // RFC 1951 3.2.7: a dynamic block carries its codes as code lengths, themselves coded.
@@ -718,14 +841,19 @@ int DecodeDynamicBlock() {
     ReleaseBlockTables();
     return result;
   }
-  return DecodeWithTables(literalBits, distanceBits);
+  const CodeDescription literalCode{lengths, literalCount, 257, LengthBase, LengthExtra};
+  const CodeDescription distanceCode{lengths + literalCount, distanceCount, 0, DistanceBase,
+                                     DistanceExtra};
+  return DecodeWithTables(literalCode, distanceCode, literalBits, distanceBits);
 }
 
 int DecodeSymbols(const CodeEntry* literalTable, const CodeEntry* distanceTable,
-                  unsigned literalBits, unsigned distanceBits) {
+                  unsigned literalBits, unsigned distanceBits, const CodeDescription& literalCode,
+                  const CodeDescription& distanceCode) {
   Decoder d = LoadDecoder();
   int result = inflateFastPath
-                   ? DecodeSymbolsFast(d, literalTable, distanceTable, literalBits, distanceBits)
+                   ? DecodeSymbolsFast(d, literalTable, distanceTable, literalBits, distanceBits,
+                                       literalCode, distanceCode)
                    : DecodeSymbolsPlain(d, literalTable, distanceTable, literalBits, distanceBits);
   if (result == kInflateOk) StoreDecoder(d);
   return result;
