@@ -245,6 +245,10 @@ void StoreTwo(uint8_t* to, uint32_t value) {
 #endif
 }
 
+uint32_t Load4(const uint8_t* bytes) {
+  return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | uint32_t(bytes[3]) << 24;
+}
+
 void Copy8(uint8_t* to, const uint8_t* from) {
   memcpy(to, from, 8);
 }
@@ -275,11 +279,13 @@ void CopyChunks(uint8_t* to, const uint8_t* from, unsigned length) {
 void CopyRepeat(uint8_t* to, unsigned distance, unsigned length) {
   const uint8_t* from = to - distance;
   if ((distance & (distance - 1)) == 0) {
-    const uint64_t spread = distance == 1   ? 0x0101010101010101u
-                            : distance == 2 ? 0x0001000100010001u
-                                            : 0x0000000100000001u;
-    uint64_t unit = LoadWord(from) & ((uint64_t(1) << 8 * distance) - 1);
-    for (unsigned done = 0; done < length; done += 8) StoreWord(to + done, unit * spread);
+    // Exactly the pattern's bytes are read: the bytes just written are then more often taken
+    // straight from the store that wrote them.
+    uint64_t pattern = from[0] * uint64_t(0x0101010101010101u);
+    if (distance == 2) pattern = (from[0] | from[1] << 8) * uint64_t(0x0001000100010001u);
+    if (distance == 4) pattern = Load4(from) * uint64_t(0x0000000100000001u);
+    StoreWord(to, pattern);
+    for (unsigned done = 8; done < length; done += 8) StoreWord(to + done, pattern);
     return;
   }
   for (unsigned done = 0; done < length; done += distance) Copy8(to + done, from + done);
@@ -387,21 +393,37 @@ void Spread(uint32_t* fast, unsigned size, unsigned pattern, unsigned step, uint
   for (unsigned i = pattern; i < size; i += step) fast[i] = entry;
 }
 
-// The next code of `length` bits after `pattern`, both bit-reversed.
+// The next code of `length` bits after `pattern`, both bit-reversed: the ones from the top down
+// to the first zero, and that zero, flip (all of them after the last code, which gives 0).
 unsigned NextReversed(unsigned pattern, unsigned length) {
-  unsigned mask = 1u << (length - 1);
-  while (pattern & mask) {
-    pattern ^= mask;
-    mask >>= 1;
+  unsigned zeros = (~pattern & ((1u << length) - 1)) | 1;
+  unsigned firstZero = 1u << (31 - __builtin_clz(zeros));
+  return pattern ^ ((1u << length) - firstZero);
+}
+
+// The slots below 2^(kFastLiteralBits - 1) of a literal table as they were before any of them
+// turned into pairs: where a pair's second code begins, the pattern's rest is one of them.
+uint32_t singleLiterals[1u << (kFastLiteralBits - 1)];
+
+// Where a literal's code of `length` bits leaves room for a second literal's whole code in the
+// table's pattern, the literal's slots become slots for both.
+void PairLiteral(uint32_t* fast, unsigned fastBits, unsigned pattern, unsigned length) {
+  const unsigned room = fastBits - length;
+  const uint32_t first = fast[pattern];
+  for (unsigned rest = 0; rest < (1u << room); rest++) {
+    uint32_t second = singleLiterals[rest];
+    uint32_t both = (second & kFastLiteral) >> 15 & ((second & 0xFF) <= room);
+    fast[pattern | rest << length] =
+        first + (-both & ((second & 0xFF) + kFastPair + (second >> 16 << 24)));
   }
-  return pattern ^ mask;
 }
 
 // Fills `fast` (2^fastBits slots) for `code`, which the decode table builder has accepted:
 // slot i says what the stream bits i are, as far as i's bits reach. Each code of up to fastBits
 // bits fills the slots that begin with it, a length or distance whose extra bits fit as well a
-// slot for each value of them; the rest stay slow.
-void BuildFastTable(const CodeDescription& code, uint32_t* fast, unsigned fastBits) {
+// slot for each value of them; the rest stay slow. With `pairs`, literal slots then hold two
+// literals where both codes fit.
+void BuildFastTable(const CodeDescription& code, uint32_t* fast, unsigned fastBits, bool pairs) {
   const unsigned size = 1u << fastBits;
   for (unsigned i = 0; i < size; i++) fast[i] = kFastSlow;
   // RFC 1951 3.2.2: the codes of each length follow one another from the first, which comes
@@ -417,6 +439,8 @@ void BuildFastTable(const CodeDescription& code, uint32_t* fast, unsigned fastBi
       reversed |= (first >> bit & 1) << (length - 1 - bit);
     next[length] = reversed;
   }
+  uint16_t literalPatterns[256];
+  unsigned shortestLiteral = fastBits;
   for (unsigned s = 0; s < code.count; s++) {
     unsigned length = code.lengths[s];
     if (length == 0) continue;
@@ -426,6 +450,10 @@ void BuildFastTable(const CodeDescription& code, uint32_t* fast, unsigned fastBi
     if (s < code.simpleCount) {
       Spread(fast, size, pattern, 1u << length,
              s < 256 ? s << 16 | kFastLiteral | length : kFastEnd | length);
+      if (s < 256) {
+        literalPatterns[s] = uint16_t(pattern);
+        if (length < shortestLiteral) shortestLiteral = length;
+      }
       continue;
     }
     unsigned extraBits = code.extraList[s - code.simpleCount];
@@ -441,17 +469,12 @@ void BuildFastTable(const CodeDescription& code, uint32_t* fast, unsigned fastBi
              (base + extra) << 16 | total << 8 | total);
     }
   }
-}
-
-// Turns the literal slots whose pattern holds a second literal's whole code as well into slots
-// for both. From the top down, so that the slot a pattern's rest leads to is still single.
-void PairLiterals(uint32_t* fast, unsigned fastBits) {
-  for (unsigned i = 1u << fastBits; i-- > 0;) {
-    uint32_t first = fast[i];
-    unsigned used = first & 0xFF;
-    uint32_t second = fast[i >> used];
-    bool both = (first & second & kFastLiteral) != 0 && used + (second & 0xFF) <= fastBits;
-    fast[i] = both ? first + (second & 0xFF) + kFastPair + (second >> 16 << 24) : first;
+  if (!pairs || shortestLiteral > fastBits / 2) return;
+  memcpy(singleLiterals, fast, sizeof(uint32_t) << (fastBits - shortestLiteral));
+  for (unsigned s = 0; s < 256 && s < code.count; s++) {
+    unsigned length = code.lengths[s];
+    if (length != 0 && length + shortestLiteral <= fastBits)
+      PairLiteral(fast, fastBits, literalPatterns[s], length);
   }
 }
 
@@ -464,10 +487,12 @@ struct BlockCodes {
 };
 
 // Room the loop needs at the top of each round: two refills' worth of input, and window space
-// for six literals, a longest match and the sixteen bytes a copy keeps aside past its end,
-// which may reach into the eight bytes the slide window has beyond the window proper.
+// for six literals, so that only a match can reach the window's end. A match that would come
+// within the sixteen bytes a copy keeps aside past its end of the slide window's end (its eight
+// bytes of slack included) takes the general copy, which passes the full window on.
 constexpr long kStretchInput = 16;
-constexpr unsigned kStretchWindowEnd = kWindowSize + kWindowSlack - 6 - kMaxMatch - 16;
+constexpr unsigned kStretchWindowEnd = kWindowSize - 6;
+constexpr unsigned kFastCopyEnd = kWindowSize + kWindowSlack - 16;
 
 // How far ahead of the bit buffer's input the block is kept readable (at least the sixteen bytes
 // two refills read). An encrypted block is decrypted a byte or two per round, as the loop takes
@@ -591,8 +616,14 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const uint8_t*& cursor,
       distance = TakeValue(bits, leaf);
     }
     window[pos] = kept;
-    CopyMatchFast(window, pos, distance, length);
-    pos += length;
+    if (pos + length <= kFastCopyEnd) {
+      CopyMatchFast(window, pos, distance, length);
+      pos += length;
+    } else {
+      Decoder nearEnd{0, 0, pos, window};
+      CopyMatch(nearEnd, pos - distance, length);
+      pos = nearEnd.pos;
+    }
     kept = window[pos];
   } while (bits.in <= lastRound && pos < kStretchWindowEnd);
   window[pos] = kept;
@@ -623,9 +654,8 @@ int DecodeSymbolsFast(Decoder& d, const CodeEntry* literalTable, const CodeEntry
     if (literalTable != nullptr && span.end - span.cursor >= kStretchInput &&
         d.pos < kStretchWindowEnd) {
       if (!tablesBuilt) {
-        BuildFastTable(literalCode, fastTables.literal, kFastLiteralBits);
-        PairLiterals(fastTables.literal, kFastLiteralBits);
-        BuildFastTable(distanceCode, fastTables.distance, kFastDistanceBits);
+        BuildFastTable(literalCode, fastTables.literal, kFastLiteralBits, true);
+        BuildFastTable(distanceCode, fastTables.distance, kFastDistanceBits, false);
         tablesBuilt = true;
       }
       const uint8_t* cursor;
@@ -1005,13 +1035,7 @@ int BuildDecodeTable(const unsigned* lengths, unsigned count, unsigned simpleCou
       for (unsigned index = pattern >> current.skipped; index < current.size; index += step) {
         current.table[index] = slot;
       }
-      // The next code: a bit-reversed increment of `length` bits.
-      unsigned mask = 1u << (length - 1);
-      while (pattern & mask) {
-        pattern ^= mask;
-        mask >>= 1;
-      }
-      pattern ^= mask;
+      pattern = NextReversed(pattern, length);
       while (level > 0 && (pattern & ((1u << levels[level].skipped) - 1)) != levels[level].prefix) {
         level--;
         skipped -= int(width);
