@@ -50,10 +50,13 @@ constexpr uint16_t DistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4, 
 constexpr uint8_t CodeLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                          11, 4,  12, 3, 13, 2, 14, 1, 15};
 
-// A field of n bits is the bit buffer AND LowBitMasks[n].
-constexpr uint32_t LowBitMasks[17] = {0x0000, 0x0001, 0x0003, 0x0007, 0x000f, 0x001f,
-                                      0x003f, 0x007f, 0x00ff, 0x01ff, 0x03ff, 0x07ff,
-                                      0x0fff, 0x1fff, 0x3fff, 0x7fff, 0xffff};
+// A field of n bits is the bit buffer AND LowBitMasks[n]. Up to 31: the fast loop takes a code
+// and its extra bits, up to 28, at once.
+constexpr uint32_t LowBitMasks[32] = {
+    0x0,      0x1,       0x3,       0x7,       0xf,       0x1f,       0x3f,       0x7f,
+    0xff,     0x1ff,     0x3ff,     0x7ff,     0xfff,     0x1fff,     0x3fff,     0x7fff,
+    0xffff,   0x1ffff,   0x3ffff,   0x7ffff,   0xfffff,   0x1fffff,   0x3fffff,   0x7fffff,
+    0xffffff, 0x1ffffff, 0x3ffffff, 0x7ffffff, 0xfffffff, 0x1fffffff, 0x3fffffff, 0x7fffffff};
 
 // The decoder's state between blocks. One set serves the whole program, one entry at a time.
 // The bit buffer is 64 bits wide so that the fast symbol loop can hand back what it fetched
@@ -301,28 +304,42 @@ void CopyBehind(uint8_t* to, unsigned distance, unsigned length) {
   }
 }
 
-// Copies a match of `length` bytes from `distance` bytes back to the window position `pos`
-// (no flush: the fast loop leaves room). The source is `distance` bytes back in the window, or
-// in its previous lap, ahead of the target: where it runs on past the window's end, the copy is
-// split there and the rest is a source behind the target at the window's start. The bytes past
-// the match's end are still the window's older content, which a later distance may reach: the
-// sixteen after it are kept aside first and put back afterwards. Reads past the window's end
-// stay in its eight bytes of slack.
-void CopyMatchFast(uint8_t* window, unsigned pos, unsigned distance, unsigned length) {
+// How far the fast copies may write: they write up to thirteen bytes past a match's end, and
+// keep and put back the sixteen there, within the slide window's eight bytes of slack.
+constexpr unsigned kFastCopyEnd = kWindowSize + kWindowSlack - 16;
+
+// The bytes past a match's end are still the window's older content, which a later distance may
+// reach: the fast copies keep the sixteen after it aside and put them back afterwards.
+struct KeptTail {
+  uint8_t* at;
+  uint8_t bytes[16];
+  explicit KeptTail(uint8_t* end) : at(end) { memcpy(bytes, end, sizeof bytes); }
+  ~KeptTail() { memcpy(at, bytes, sizeof bytes); }
+};
+
+// Copies a match of `length` bytes from `distance` bytes back to the window position `pos`, and
+// returns the position after it, the window passed on when the match reaches its end. The source
+// is `distance` bytes back, or in the window's previous lap, ahead of the target: where it runs
+// past the window's end, the copy is split there and the rest is a source behind the target at
+// the window's start. The fast loop's common cases, chunks from far enough back and the short
+// repeats, do not come here.
+unsigned CopyMatchAnyhow(uint8_t* window, unsigned pos, unsigned distance, unsigned length) {
+  if (pos + length > kFastCopyEnd) {
+    Decoder nearEnd{0, 0, pos, window};
+    CopyMatch(nearEnd, pos - distance, length);
+    return nearEnd.pos;
+  }
   uint8_t* to = window + pos;
-  unsigned source = (pos - distance) & kWindowMask;
-  uint8_t kept[16];
-  memcpy(kept, to + length, sizeof kept);
-  if (distance >= 8 && source + length <= kWindowSize - kWindowSlack) {
-    CopyChunks(to, window + source, length);
-  } else if (distance <= pos) {
+  KeptTail kept(to + length);
+  if (distance <= pos) {
     CopyBehind(to, distance, length);
   } else {
+    unsigned source = pos + kWindowSize - distance;
     unsigned first = kWindowSize - source < length ? kWindowSize - source : length;
     for (unsigned done = 0; done < first; done += 8) Copy8(to + done, window + source + done);
     if (first < length) CopyBehind(to + first, pos + first, length - first);
   }
-  memcpy(to + length, kept, sizeof kept);
+  return pos + length;
 }
 
 // The fast loop's bit buffer: `buffer` holds Count() unread bits, the next in bit 0. Above them
@@ -340,7 +357,7 @@ struct FastBits {
   unsigned Count() const { return count & 63; }
   void Refill() {
     buffer |= LoadWord(in) << Count();
-    in += (63 - Count()) >> 3;
+    in += (~count >> 3) & 7;  // (63 - Count()) / 8
     count |= 56;
   }
   uint32_t Peek(uint32_t mask) const { return uint32_t(buffer) & mask; }
@@ -388,9 +405,12 @@ struct FastTables {
 
 FastTables fastTables;
 
-// Puts `entry` into every slot of `fast` (`size` slots) from `pattern` on, `step` apart.
-void Spread(uint32_t* fast, unsigned size, unsigned pattern, unsigned step, uint32_t entry) {
-  for (unsigned i = pattern; i < size; i += step) fast[i] = entry;
+// The 16 bits of `bits` in the opposite order.
+unsigned Reverse16(unsigned bits) {
+  bits = (bits & 0x5555) << 1 | (bits >> 1 & 0x5555);
+  bits = (bits & 0x3333) << 2 | (bits >> 2 & 0x3333);
+  bits = (bits & 0x0F0F) << 4 | (bits >> 4 & 0x0F0F);
+  return (bits & 0x00FF) << 8 | (bits >> 8 & 0x00FF);
 }
 
 // The next code of `length` bits after `pattern`, both bit-reversed: the ones from the top down
@@ -401,31 +421,50 @@ unsigned NextReversed(unsigned pattern, unsigned length) {
   return pattern ^ ((1u << length) - firstZero);
 }
 
-// The slots below 2^(kFastLiteralBits - 1) of a literal table as they were before any of them
-// turned into pairs: where a pair's second code begins, the pattern's rest is one of them.
-uint32_t singleLiterals[1u << (kFastLiteralBits - 1)];
+// The second halves of literal pairs, by the room a first code leaves: for each room r that
+// some first code leaves, 2^r entries from index 2^r on, entry k what a pair gains when the rest
+// of its pattern is k: the second literal's code length, the pair flag and the literal; 0 where
+// that rest does not begin with a whole literal code of at most r bits.
+uint32_t pairSeconds[1u << kFastLiteralBits];
 
-// Where a literal's code of `length` bits leaves room for a second literal's whole code in the
-// table's pattern, the literal's slots become slots for both.
-void PairLiteral(uint32_t* fast, unsigned fastBits, unsigned pattern, unsigned length) {
-  const unsigned room = fastBits - length;
-  const uint32_t first = fast[pattern];
-  for (unsigned rest = 0; rest < (1u << room); rest++) {
-    uint32_t second = singleLiterals[rest];
-    uint32_t both = (second & kFastLiteral) >> 15 & ((second & 0xFF) <= room);
-    fast[pattern | rest << length] =
-        first + (-both & ((second & 0xFF) + kFastPair + (second >> 16 << 24)));
+// Turns the slots of each literal whose code leaves room in the table's pattern for a second
+// literal's whole code into slots for both, where the rest of the pattern begins with one.
+void PairLiterals(const CodeDescription& code, uint32_t* fast, unsigned fastBits,
+                  const uint16_t* patterns) {
+  unsigned shortest = fastBits;
+  for (unsigned s = 0; s < 256 && s < code.count; s++) {
+    if (code.lengths[s] != 0 && code.lengths[s] < shortest) shortest = code.lengths[s];
+  }
+  if (2 * shortest > fastBits) return;
+  for (unsigned room = shortest; room <= fastBits - shortest; room++) {
+    for (unsigned rest = 0; rest < (1u << room); rest++) {
+      uint32_t second = fast[rest];
+      uint32_t fits = (second & kFastLiteral) >> 15 & ((second & 0xFF) <= room);
+      pairSeconds[(1u << room) + rest] =
+          -fits & ((second & 0xFF) + kFastPair + (second >> 16 << 24));
+    }
+  }
+  for (unsigned s = 0; s < 256 && s < code.count; s++) {
+    unsigned length = code.lengths[s];
+    if (length == 0 || length + shortest > fastBits) continue;
+    const unsigned room = fastBits - length;
+    const uint32_t* seconds = pairSeconds + (1u << room);
+    uint32_t* slots = fast + patterns[s];
+    const uint32_t single = *slots;
+    for (unsigned rest = 0; rest < (1u << room); rest++)
+      slots[rest << length] = single + seconds[rest];
   }
 }
 
 // Fills `fast` (2^fastBits slots) for `code`, which the decode table builder has accepted:
-// slot i says what the stream bits i are, as far as i's bits reach. Each code of up to fastBits
-// bits fills the slots that begin with it, a length or distance whose extra bits fit as well a
-// slot for each value of them; the rest stay slow. With `pairs`, literal slots then hold two
-// literals where both codes fit.
+// slot i says what the stream bits i are, as far as i's bits reach. The table is made by
+// doubling: once it says all it can about patterns of s - 1 bits, a copy of it above itself
+// says the same about patterns of s bits, and then the codes that need exactly s bits go into
+// their slots: the codes of s bits, and the lengths and distances whose code and extra bits
+// together fit in s bits, one slot for each value of the extra bits. What no code of up to
+// fastBits bits covers stays slow. With `pairs`, literal slots then hold two literals where both
+// codes fit.
 void BuildFastTable(const CodeDescription& code, uint32_t* fast, unsigned fastBits, bool pairs) {
-  const unsigned size = 1u << fastBits;
-  for (unsigned i = 0; i < size; i++) fast[i] = kFastSlow;
   // RFC 1951 3.2.2: the codes of each length follow one another from the first, which comes
   // after the last code of the length before, doubled.
   unsigned counts[kMaxCodeBits + 1] = {};
@@ -434,48 +473,57 @@ void BuildFastTable(const CodeDescription& code, uint32_t* fast, unsigned fastBi
   unsigned first = 0;
   for (unsigned length = 1; length <= kMaxCodeBits; length++) {
     first = (first + (length > 1 ? counts[length - 1] : 0)) << 1;
-    unsigned reversed = 0;
-    for (unsigned bit = 0; bit < length; bit++)
-      reversed |= (first >> bit & 1) << (length - 1 - bit);
-    next[length] = reversed;
+    next[length] = Reverse16(first) >> (16 - length);
   }
-  uint16_t literalPatterns[256];
-  unsigned shortestLiteral = fastBits;
+  // Each symbol's pattern and the table width at which its slots are filled, and the symbols in
+  // that order.
+  uint16_t patterns[kMaxSymbols];
+  uint8_t widths[kMaxSymbols];
+  unsigned starts[kMaxCodeBits + 2] = {};
   for (unsigned s = 0; s < code.count; s++) {
     unsigned length = code.lengths[s];
+    widths[s] = 0;
     if (length == 0) continue;
-    unsigned pattern = next[length];
-    next[length] = NextReversed(pattern, length);
-    if (length > fastBits) continue;
-    if (s < code.simpleCount) {
-      Spread(fast, size, pattern, 1u << length,
-             s < 256 ? s << 16 | kFastLiteral | length : kFastEnd | length);
-      if (s < 256) {
-        literalPatterns[s] = uint16_t(pattern);
-        if (length < shortestLiteral) shortestLiteral = length;
+    patterns[s] = uint16_t(next[length]);
+    next[length] = NextReversed(next[length], length);
+    unsigned width = length;
+    if (s >= code.simpleCount) {
+      unsigned extraBits = code.extraList[s - code.simpleCount];
+      if (extraBits == kOpInvalid) continue;
+      if (length + extraBits <= fastBits) width += extraBits;
+    }
+    if (width > fastBits) continue;
+    widths[s] = uint8_t(width);
+    starts[width + 1]++;
+  }
+  for (unsigned width = 1; width <= fastBits; width++) starts[width + 1] += starts[width];
+  uint16_t order[kMaxSymbols];
+  for (unsigned s = 0; s < code.count; s++) {
+    if (widths[s] != 0) order[starts[widths[s]]++] = uint16_t(s);
+  }
+  fast[0] = kFastSlow;
+  unsigned placed = 0;
+  for (unsigned width = 1; width <= fastBits; width++) {
+    memcpy(fast + (1u << (width - 1)), fast, sizeof(uint32_t) << (width - 1));
+    for (; placed < starts[width]; placed++) {
+      unsigned s = order[placed];
+      unsigned length = code.lengths[s];
+      unsigned pattern = patterns[s];
+      if (s < code.simpleCount) {
+        fast[pattern] = s < 256 ? s << 16 | kFastLiteral | length : kFastEnd | length;
+        continue;
       }
-      continue;
-    }
-    unsigned extraBits = code.extraList[s - code.simpleCount];
-    uint32_t base = code.baseList[s - code.simpleCount];
-    if (extraBits == kOpInvalid) continue;
-    unsigned total = length + extraBits;
-    if (total > fastBits) {
-      Spread(fast, size, pattern, 1u << length, base << 16 | length << 8 | total);
-      continue;
-    }
-    for (unsigned extra = 0; extra < (1u << extraBits); extra++) {
-      Spread(fast, size, pattern | extra << length, 1u << total,
-             (base + extra) << 16 | total << 8 | total);
+      uint32_t base = code.baseList[s - code.simpleCount];
+      unsigned total = length + code.extraList[s - code.simpleCount];
+      if (width == length) {
+        fast[pattern] = base << 16 | length << 8 | total;
+        continue;
+      }
+      for (unsigned extra = 0; extra < (1u << (width - length)); extra++)
+        fast[pattern | extra << length] = (base + extra) << 16 | width << 8 | width;
     }
   }
-  if (!pairs || shortestLiteral > fastBits / 2) return;
-  memcpy(singleLiterals, fast, sizeof(uint32_t) << (fastBits - shortestLiteral));
-  for (unsigned s = 0; s < 256 && s < code.count; s++) {
-    unsigned length = code.lengths[s];
-    if (length != 0 && length + shortestLiteral <= fastBits)
-      PairLiteral(fast, fastBits, literalPatterns[s], length);
-  }
+  if (pairs) PairLiterals(code, fast, fastBits, patterns);
 }
 
 // The block's codes as the fast loop uses them.
@@ -492,7 +540,6 @@ struct BlockCodes {
 // bytes of slack included) takes the general copy, which passes the full window on.
 constexpr long kStretchInput = 16;
 constexpr unsigned kStretchWindowEnd = kWindowSize - 6;
-constexpr unsigned kFastCopyEnd = kWindowSize + kWindowSlack - 16;
 
 // How far ahead of the bit buffer's input the block is kept readable (at least the sixteen bytes
 // two refills read). An encrypted block is decrypted a byte or two per round, as the loop takes
@@ -512,7 +559,7 @@ const uint8_t* RevealAhead(const uint8_t* in, const uint8_t* end) {
 // A length or distance from its entry: the base plus the extra bits after the code (none when
 // the entry has resolved them).
 unsigned TakeValue(FastBits& bits, uint32_t entry) {
-  uint32_t upToTotal = uint32_t(bits.buffer) & ((1u << (entry & 31)) - 1);
+  uint32_t upToTotal = uint32_t(bits.buffer) & LowBitMasks[entry & 31];
   unsigned value = (entry >> 16) + (upToTotal >> (entry >> 8 & 31));
   bits.DropEntry(entry);
   return value;
@@ -616,13 +663,18 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const uint8_t*& cursor,
       distance = TakeValue(bits, leaf);
     }
     window[pos] = kept;
-    if (pos + length <= kFastCopyEnd) {
-      CopyMatchFast(window, pos, distance, length);
+    unsigned source = (pos - distance) & kWindowMask;
+    unsigned further = source > pos ? source : pos;
+    if (distance >= 8 && further + length <= kFastCopyEnd) {
+      KeptTail tail(window + pos + length);
+      CopyChunks(window + pos, window + source, length);
+      pos += length;
+    } else if (distance < 8 && distance <= pos && pos + length <= kFastCopyEnd) {
+      KeptTail tail(window + pos + length);
+      CopyRepeat(window + pos, distance, length);
       pos += length;
     } else {
-      Decoder nearEnd{0, 0, pos, window};
-      CopyMatch(nearEnd, pos - distance, length);
-      pos = nearEnd.pos;
+      pos = CopyMatchAnyhow(window, pos, distance, length);
     }
     kept = window[pos];
   } while (bits.in <= lastRound && pos < kStretchWindowEnd);
