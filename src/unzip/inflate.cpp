@@ -274,24 +274,35 @@ void CopyChunks(uint8_t* to, const uint8_t* from, unsigned length) {
   for (unsigned done = 16; done < length; done += 8) Copy8(to + done, from + done);
 }
 
+// Copies a match whose source lies 1, 2 or 4 bytes behind its target, which repeats those
+// bytes, as whole words of the repeated pattern. Exactly the pattern's bytes are read: the bytes
+// just written are then more often taken straight from the store that wrote them. Up to seven
+// bytes past the end are written.
+void CopyWordRepeat(uint8_t* to, unsigned distance, unsigned length) {
+  const uint8_t* from = to - distance;
+  uint64_t pattern;
+  if (distance == 4) {
+    pattern = Load4(from) * uint64_t(0x0000000100000001u);
+  } else if (distance == 2) {
+    pattern = (from[0] | from[1] << 8) * uint64_t(0x0001000100010001u);
+  } else {
+    pattern = from[0] * uint64_t(0x0101010101010101u);
+  }
+  StoreWord(to, pattern);
+  for (unsigned done = 8; done < length; done += 8) StoreWord(to + done, pattern);
+}
+
 // Copies a match whose source lies `distance` bytes behind its target (1 to 7), which repeats
 // the last `distance` bytes: for 1, 2 and 4 as whole words of the repeated pattern; else in
 // chunks of eight that start `distance` bytes apart, each reading what the one before wrote:
 // the first `distance` bytes of each are the pattern's next repeat, and the rest are written
 // again by the next chunk or lie past the end. Up to seven bytes past the end are written.
 void CopyRepeat(uint8_t* to, unsigned distance, unsigned length) {
-  const uint8_t* from = to - distance;
   if ((distance & (distance - 1)) == 0) {
-    // Exactly the pattern's bytes are read: the bytes just written are then more often taken
-    // straight from the store that wrote them.
-    uint64_t pattern = from[0] * uint64_t(0x0101010101010101u);
-    if (distance == 2) pattern = (from[0] | from[1] << 8) * uint64_t(0x0001000100010001u);
-    if (distance == 4) pattern = Load4(from) * uint64_t(0x0000000100000001u);
-    StoreWord(to, pattern);
-    for (unsigned done = 8; done < length; done += 8) StoreWord(to + done, pattern);
+    CopyWordRepeat(to, distance, length);
     return;
   }
-  for (unsigned done = 0; done < length; done += distance) Copy8(to + done, from + done);
+  for (unsigned done = 0; done < length; done += distance) Copy8(to + done, to - distance + done);
 }
 
 // Copies a match whose source lies `distance` bytes behind its target in the window, without
@@ -429,13 +440,15 @@ uint32_t pairSeconds[1u << kFastLiteralBits];
 
 // Turns the slots of each literal whose code leaves room in the table's pattern for a second
 // literal's whole code into slots for both, where the rest of the pattern begins with one.
-void PairLiterals(const CodeDescription& code, uint32_t* fast, unsigned fastBits,
-                  const uint16_t* patterns) {
-  unsigned shortest = fastBits;
-  for (unsigned s = 0; s < 256 && s < code.count; s++) {
-    if (code.lengths[s] != 0 && code.lengths[s] < shortest) shortest = code.lengths[s];
+// `order` lists the table's symbols by the width of their slots, those up to width w before
+// `ends[w]`; literals are the symbols below 256.
+void PairLiterals(uint32_t* fast, unsigned fastBits, const uint16_t* order, const unsigned* ends,
+                  const uint16_t* patterns, const unsigned* lengths) {
+  unsigned shortest = 0;
+  for (unsigned i = 0; i < ends[fastBits] && shortest == 0; i++) {
+    if (order[i] < 256) shortest = lengths[order[i]];
   }
-  if (2 * shortest > fastBits) return;
+  if (shortest == 0 || 2 * shortest > fastBits) return;
   for (unsigned room = shortest; room <= fastBits - shortest; room++) {
     for (unsigned rest = 0; rest < (1u << room); rest++) {
       uint32_t second = fast[rest];
@@ -444,9 +457,10 @@ void PairLiterals(const CodeDescription& code, uint32_t* fast, unsigned fastBits
           -fits & ((second & 0xFF) + kFastPair + (second >> 16 << 24));
     }
   }
-  for (unsigned s = 0; s < 256 && s < code.count; s++) {
-    unsigned length = code.lengths[s];
-    if (length == 0 || length + shortest > fastBits) continue;
+  for (unsigned i = 0; i < ends[fastBits - shortest]; i++) {
+    unsigned s = order[i];
+    if (s >= 256) continue;
+    const unsigned length = lengths[s];
     const unsigned room = fastBits - length;
     const uint32_t* seconds = pairSeconds + (1u << room);
     uint32_t* slots = fast + patterns[s];
@@ -523,7 +537,7 @@ void BuildFastTable(const CodeDescription& code, uint32_t* fast, unsigned fastBi
         fast[pattern | extra << length] = (base + extra) << 16 | width << 8 | width;
     }
   }
-  if (pairs) PairLiterals(code, fast, fastBits, patterns);
+  if (pairs) PairLiterals(fast, fastBits, order, starts, patterns, code.lengths);
 }
 
 // The block's codes as the fast loop uses them.
@@ -669,9 +683,10 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const uint8_t*& cursor,
       KeptTail tail(window + pos + length);
       CopyChunks(window + pos, window + source, length);
       pos += length;
-    } else if (distance < 8 && distance <= pos && pos + length <= kFastCopyEnd) {
+    } else if (distance < 8 && (0x16u >> distance & 1) != 0 && distance <= pos &&
+               pos + length <= kFastCopyEnd) {  // a distance of 1, 2 or 4
       KeptTail tail(window + pos + length);
-      CopyRepeat(window + pos, distance, length);
+      CopyWordRepeat(window + pos, distance, length);
       pos += length;
     } else {
       pos = CopyMatchAnyhow(window, pos, distance, length);
