@@ -15,7 +15,6 @@ namespace {
 
 constexpr unsigned kMaxCodeBits = 16;  // the longest code the table builder takes
 constexpr unsigned kMaxSymbols = 288;  // the most symbols one code has
-constexpr unsigned kMaxMatch = 258;    // RFC 1951 3.2.5: the longest match
 constexpr unsigned kWindowMask = kWindowSize - 1;
 constexpr unsigned kWindowSlack = 8;  // the slide window's bytes beyond the window proper
 
@@ -118,6 +117,14 @@ void Drop(Decoder& d, unsigned n) {
   d.count -= n;
 }
 
+// Need(n), then the n-bit field (n <= 16) into *value and dropped.
+bool TakeBits(Decoder& d, unsigned n, unsigned* value) {
+  if (!Need(d, n)) return false;
+  *value = Bits(d, n);
+  Drop(d, n);
+  return true;
+}
+
 // Puts one decoded byte into the window; a full window goes to the output and starts over.
 void PutByte(Decoder& d, uint8_t byte) {
   d.window[d.pos++] = byte;
@@ -193,14 +200,12 @@ int DecodeOneSymbol(Decoder& d, const CodeEntry* literalTable, const CodeEntry* 
     return kMoreSymbols;
   }
   if (slot->op == kOpEndOfBlock) return kInflateOk;
-  if (!Need(d, slot->op)) return kInflateBadData;
-  unsigned length = slot->value + Bits(d, slot->op);
-  Drop(d, slot->op);
+  unsigned extra;
+  if (!TakeBits(d, slot->op, &extra)) return kInflateBadData;
+  unsigned length = slot->value + extra;
   slot = LookUp(d, distanceTable, distanceBits);
-  if (slot == nullptr || !Need(d, slot->op)) return kInflateBadData;
-  uint32_t source = d.pos - slot->value - Bits(d, slot->op);
-  Drop(d, slot->op);
-  CopyMatch(d, source, length);
+  if (slot == nullptr || !TakeBits(d, slot->op, &extra)) return kInflateBadData;
+  CopyMatch(d, d.pos - slot->value - extra, length);
   return kMoreSymbols;
 }
 
@@ -292,29 +297,6 @@ void CopyWordRepeat(uint8_t* to, unsigned distance, unsigned length) {
   for (unsigned done = 8; done < length; done += 8) StoreWord(to + done, pattern);
 }
 
-// Copies a match whose source lies `distance` bytes behind its target (1 to 7), which repeats
-// the last `distance` bytes: for 1, 2 and 4 as whole words of the repeated pattern; else in
-// chunks of eight that start `distance` bytes apart, each reading what the one before wrote:
-// the first `distance` bytes of each are the pattern's next repeat, and the rest are written
-// again by the next chunk or lie past the end. Up to seven bytes past the end are written.
-void CopyRepeat(uint8_t* to, unsigned distance, unsigned length) {
-  if ((distance & (distance - 1)) == 0) {
-    CopyWordRepeat(to, distance, length);
-    return;
-  }
-  for (unsigned done = 0; done < length; done += distance) Copy8(to + done, to - distance + done);
-}
-
-// Copies a match whose source lies `distance` bytes behind its target in the window, without
-// wrapping around it: chunks, or the repeat of a short distance.
-void CopyBehind(uint8_t* to, unsigned distance, unsigned length) {
-  if (distance >= 8) {
-    CopyChunks(to, to - distance, length);
-  } else {
-    CopyRepeat(to, distance, length);
-  }
-}
-
 // How far the fast copies may write: they write up to thirteen bytes past a match's end, and
 // keep and put back the sixteen there, within the slide window's eight bytes of slack.
 constexpr unsigned kFastCopyEnd = kWindowSize + kWindowSlack - 16;
@@ -327,31 +309,6 @@ struct KeptTail {
   explicit KeptTail(uint8_t* end) : at(end) { memcpy(bytes, end, sizeof bytes); }
   ~KeptTail() { memcpy(at, bytes, sizeof bytes); }
 };
-
-// Copies a match of `length` bytes from `distance` bytes back to the window position `pos`, and
-// returns the position after it, the window passed on when the match reaches its end. The source
-// is `distance` bytes back, or in the window's previous lap, ahead of the target: where it runs
-// past the window's end, the copy is split there and the rest is a source behind the target at
-// the window's start. The fast loop's common cases, chunks from far enough back and the short
-// repeats, do not come here.
-unsigned CopyMatchAnyhow(uint8_t* window, unsigned pos, unsigned distance, unsigned length) {
-  if (pos + length > kFastCopyEnd) {
-    Decoder nearEnd{0, 0, pos, window};
-    CopyMatch(nearEnd, pos - distance, length);
-    return nearEnd.pos;
-  }
-  uint8_t* to = window + pos;
-  KeptTail kept(to + length);
-  if (distance <= pos) {
-    CopyBehind(to, distance, length);
-  } else {
-    unsigned source = pos + kWindowSize - distance;
-    unsigned first = kWindowSize - source < length ? kWindowSize - source : length;
-    for (unsigned done = 0; done < first; done += 8) Copy8(to + done, window + source + done);
-    if (first < length) CopyBehind(to + first, pos + first, length - first);
-  }
-  return pos + length;
-}
 
 // The fast loop's bit buffer: `buffer` holds Count() unread bits, the next in bit 0. Above them
 // it may hold copies of bytes not yet taken; they are fetched again at the same place, so OR-ing
@@ -393,6 +350,17 @@ struct FastBits {
   }
 };
 
+// A code as the fast table builder takes it: the code lengths of `count` symbols, the first
+// `simpleCount` of which stand for themselves (literals, and the end of block at 256), the rest
+// for a base from `baseList` with extra bits from `extraList`.
+struct CodeDescription {
+  const unsigned* lengths;
+  unsigned count;
+  unsigned simpleCount;
+  const uint16_t* baseList;
+  const uint16_t* extraList;
+};
+
 // The fast loop's tables: what the block's code says about every pattern of the next
 // kFast...Bits stream bits, in one 32-bit entry and one look-up:
 //   bits 0..7    the stream bits the entry stands for in all;
@@ -416,14 +384,6 @@ struct FastTables {
 
 FastTables fastTables;
 
-// The 16 bits of `bits` in the opposite order.
-unsigned Reverse16(unsigned bits) {
-  bits = (bits & 0x5555) << 1 | (bits >> 1 & 0x5555);
-  bits = (bits & 0x3333) << 2 | (bits >> 2 & 0x3333);
-  bits = (bits & 0x0F0F) << 4 | (bits >> 4 & 0x0F0F);
-  return (bits & 0x00FF) << 8 | (bits >> 8 & 0x00FF);
-}
-
 // The next code of `length` bits after `pattern`, both bit-reversed: the ones from the top down
 // to the first zero, and that zero, flip (all of them after the last code, which gives 0).
 unsigned NextReversed(unsigned pattern, unsigned length) {
@@ -431,6 +391,14 @@ unsigned NextReversed(unsigned pattern, unsigned length) {
   unsigned firstZero = 1u << (31 - __builtin_clz(zeros));
   return pattern ^ ((1u << length) - firstZero);
 }
+
+// SETUP.EXE, built for size, does without literal pairs: building them is a good part of the
+// fast path's code, and the throughput they bring counts where ksdist unpacks large archives.
+#if defined(__OPTIMIZE_SIZE__)
+constexpr bool kLiteralPairs = false;
+#else
+constexpr bool kLiteralPairs = true;
+#endif
 
 // The second halves of literal pairs, by the room a first code leaves: for each room r that
 // some first code leaves, 2^r entries from index 2^r on, entry k what a pair gains when the rest
@@ -440,8 +408,8 @@ uint32_t pairSeconds[1u << kFastLiteralBits];
 
 // Turns the slots of each literal whose code leaves room in the table's pattern for a second
 // literal's whole code into slots for both, where the rest of the pattern begins with one.
-// `order` lists the table's symbols by the width of their slots, those up to width w before
-// `ends[w]`; literals are the symbols below 256.
+// `order` lists the table's symbols by code length, those up to length l before `ends[l]`;
+// literals are the symbols below 256.
 void PairLiterals(uint32_t* fast, unsigned fastBits, const uint16_t* order, const unsigned* ends,
                   const uint16_t* patterns, const unsigned* lengths) {
   unsigned shortest = 0;
@@ -472,72 +440,63 @@ void PairLiterals(uint32_t* fast, unsigned fastBits, const uint16_t* order, cons
 
 // Fills `fast` (2^fastBits slots) for `code`, which the decode table builder has accepted:
 // slot i says what the stream bits i are, as far as i's bits reach. The table is made by
-// doubling: once it says all it can about patterns of s - 1 bits, a copy of it above itself
-// says the same about patterns of s bits, and then the codes that need exactly s bits go into
-// their slots: the codes of s bits, and the lengths and distances whose code and extra bits
-// together fit in s bits, one slot for each value of the extra bits. What no code of up to
-// fastBits bits covers stays slow. With `pairs`, literal slots then hold two literals where both
-// codes fit.
+// doubling: once it says all it can about patterns of l - 1 bits, a copy of it above itself
+// says the same about patterns of l bits, and then each code of l bits goes into its slot. The
+// codes come in the order RFC 1951 3.2.2 gives them out, by length and then by symbol, each the
+// one before plus one, counted bit-reversed. What no code of up to fastBits bits covers stays
+// slow. Lengths and distances whose code and extra bits together fit then get a slot of their
+// own for each value of the extra bits, and with `pairs` literal slots hold two literals where
+// both codes fit.
 void BuildFastTable(const CodeDescription& code, uint32_t* fast, unsigned fastBits, bool pairs) {
-  // RFC 1951 3.2.2: the codes of each length follow one another from the first, which comes
-  // after the last code of the length before, doubled.
-  unsigned counts[kMaxCodeBits + 1] = {};
-  for (unsigned s = 0; s < code.count; s++) counts[code.lengths[s]]++;
-  unsigned next[kMaxCodeBits + 1];
-  unsigned first = 0;
-  for (unsigned length = 1; length <= kMaxCodeBits; length++) {
-    first = (first + (length > 1 ? counts[length - 1] : 0)) << 1;
-    next[length] = Reverse16(first) >> (16 - length);
-  }
-  // Each symbol's pattern and the table width at which its slots are filled, and the symbols in
-  // that order.
-  uint16_t patterns[kMaxSymbols];
-  uint8_t widths[kMaxSymbols];
+  // The symbols with codes of up to fastBits bits, by length and then by symbol: those of length
+  // l from starts[l] up to starts[l + 1].
   unsigned starts[kMaxCodeBits + 2] = {};
   for (unsigned s = 0; s < code.count; s++) {
-    unsigned length = code.lengths[s];
-    widths[s] = 0;
-    if (length == 0) continue;
-    patterns[s] = uint16_t(next[length]);
-    next[length] = NextReversed(next[length], length);
-    unsigned width = length;
-    if (s >= code.simpleCount) {
-      unsigned extraBits = code.extraList[s - code.simpleCount];
-      if (extraBits == kOpInvalid) continue;
-      if (length + extraBits <= fastBits) width += extraBits;
-    }
-    if (width > fastBits) continue;
-    widths[s] = uint8_t(width);
-    starts[width + 1]++;
+    if (code.lengths[s] - 1 < fastBits) starts[code.lengths[s] + 1]++;
   }
-  for (unsigned width = 1; width <= fastBits; width++) starts[width + 1] += starts[width];
+  unsigned next[kMaxCodeBits + 1];
+  for (unsigned length = 0; length <= fastBits; length++) {
+    starts[length + 1] += starts[length];
+    next[length] = starts[length];
+  }
   uint16_t order[kMaxSymbols];
   for (unsigned s = 0; s < code.count; s++) {
-    if (widths[s] != 0) order[starts[widths[s]]++] = uint16_t(s);
+    if (code.lengths[s] - 1 < fastBits) order[next[code.lengths[s]]++] = uint16_t(s);
   }
-  fast[0] = kFastSlow;
+  uint16_t patterns[kMaxSymbols];
+  unsigned pattern = 0;
   unsigned placed = 0;
-  for (unsigned width = 1; width <= fastBits; width++) {
-    memcpy(fast + (1u << (width - 1)), fast, sizeof(uint32_t) << (width - 1));
-    for (; placed < starts[width]; placed++) {
+  fast[0] = kFastSlow;
+  for (unsigned length = 1; length <= fastBits; length++) {
+    memcpy(fast + (1u << (length - 1)), fast, sizeof(uint32_t) << (length - 1));
+    for (; placed < starts[length + 1]; placed++) {
       unsigned s = order[placed];
-      unsigned length = code.lengths[s];
-      unsigned pattern = patterns[s];
-      if (s < code.simpleCount) {
-        fast[pattern] = s < 256 ? s << 16 | kFastLiteral | length : kFastEnd | length;
-        continue;
+      patterns[s] = uint16_t(pattern);
+      uint32_t entry = s < 256 ? s << 16 | kFastLiteral | length : kFastEnd | length;
+      if (s >= code.simpleCount) {
+        unsigned extraBits = code.extraList[s - code.simpleCount];
+        entry = extraBits == kOpInvalid ? kFastSlow
+                                        : uint32_t(code.baseList[s - code.simpleCount]) << 16 |
+                                              length << 8 | (length + extraBits);
       }
-      uint32_t base = code.baseList[s - code.simpleCount];
-      unsigned total = length + code.extraList[s - code.simpleCount];
-      if (width == length) {
-        fast[pattern] = base << 16 | length << 8 | total;
-        continue;
-      }
-      for (unsigned extra = 0; extra < (1u << (width - length)); extra++)
-        fast[pattern | extra << length] = (base + extra) << 16 | width << 8 | width;
+      fast[pattern] = entry;
+      pattern = NextReversed(pattern, length);
     }
   }
-  if (pairs) PairLiterals(fast, fastBits, order, starts, patterns, code.lengths);
+  for (unsigned i = 0; i < placed; i++) {
+    unsigned s = order[i];
+    if (s < code.simpleCount) continue;
+    unsigned length = code.lengths[s];
+    unsigned width = length + code.extraList[s - code.simpleCount];
+    if (width > fastBits) continue;
+    uint32_t entry = uint32_t(code.baseList[s - code.simpleCount]) << 16 | width << 8 | width;
+    for (unsigned extra = 0; extra < (1u << (width - length)); extra++) {
+      for (unsigned slot = patterns[s] | extra << length; slot < (1u << fastBits);
+           slot += 1u << width)
+        fast[slot] = entry + (extra << 16);
+    }
+  }
+  if (pairs) PairLiterals(fast, fastBits, order, starts + 1, patterns, code.lengths);
 }
 
 // The block's codes as the fast loop uses them.
@@ -676,6 +635,8 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const uint8_t*& cursor,
       }
       distance = TakeValue(bits, leaf);
     }
+    // The common matches in chunks or words; the rest (sources that run past the window's end,
+    // targets near it, distances of 3, 5, 6 and 7) as the byte-wise path copies them.
     window[pos] = kept;
     unsigned source = (pos - distance) & kWindowMask;
     unsigned further = source > pos ? source : pos;
@@ -689,7 +650,9 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const uint8_t*& cursor,
       CopyWordRepeat(window + pos, distance, length);
       pos += length;
     } else {
-      pos = CopyMatchAnyhow(window, pos, distance, length);
+      Decoder careful{0, 0, pos, window};
+      CopyMatch(careful, pos - distance, length);
+      pos = careful.pos;
     }
     kept = window[pos];
   } while (bits.in <= lastRound && pos < kStretchWindowEnd);
@@ -710,8 +673,8 @@ void TakeFrom(const uint8_t* start, const uint8_t* cursor) {
 }
 
 int DecodeSymbolsFast(Decoder& d, const CodeEntry* literalTable, const CodeEntry* distanceTable,
-                      unsigned literalBits, unsigned distanceBits,
-                      const CodeDescription& literalCode, const CodeDescription& distanceCode) {
+                      unsigned literalBits, unsigned distanceBits, const unsigned* lengths,
+                      unsigned literalCount, unsigned distanceCount) {
   bool tablesBuilt = false;
   const BlockCodes codes{literalTable, distanceTable, LowBitMasks[literalBits],
                          LowBitMasks[distanceBits]};
@@ -721,8 +684,10 @@ int DecodeSymbolsFast(Decoder& d, const CodeEntry* literalTable, const CodeEntry
     if (literalTable != nullptr && span.end - span.cursor >= kStretchInput &&
         d.pos < kStretchWindowEnd) {
       if (!tablesBuilt) {
-        BuildFastTable(literalCode, fastTables.literal, kFastLiteralBits, true);
-        BuildFastTable(distanceCode, fastTables.distance, kFastDistanceBits, false);
+        BuildFastTable({lengths, literalCount, 257, LengthBase, LengthExtra}, fastTables.literal,
+                       kFastLiteralBits, kLiteralPairs);
+        BuildFastTable({lengths + literalCount, distanceCount, 0, DistanceBase, DistanceExtra},
+                       fastTables.distance, kFastDistanceBits, false);
         tablesBuilt = true;
       }
       const uint8_t* cursor;
@@ -775,10 +740,10 @@ bool CopyStoredPlain(Decoder& d, unsigned length) {
 }
 
 // Decodes one block's symbols with the block's tables, which are released whatever happens.
-int DecodeWithTables(const CodeDescription& literalCode, const CodeDescription& distanceCode,
+int DecodeWithTables(const unsigned* lengths, unsigned literalCount, unsigned distanceCount,
                      unsigned literalBits, unsigned distanceBits) {
   int result = DecodeSymbols(state.literalTable, state.distanceTable, literalBits, distanceBits,
-                             literalCode, distanceCode);
+                             lengths, literalCount, distanceCount);
   ReleaseBlockTables();
   return result == kInflateOk ? kInflateOk : kInflateBadData;
 }
@@ -800,10 +765,9 @@ int ReadCodeLengths(Decoder& d, const CodeEntry* table, unsigned tableBits, unsi
     }
     // 16 repeats the previous length 3..6 times, 17 zero 3..10 times, 18 zero 11..138 times.
     unsigned extraBits = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
-    unsigned minimum = symbol == 18 ? 11 : 3;
-    if (!Need(d, extraBits)) return kInflateBadData;
-    unsigned repeat = minimum + Bits(d, extraBits);
-    Drop(d, extraBits);
+    unsigned repeat;
+    if (!TakeBits(d, extraBits, &repeat)) return kInflateBadData;
+    repeat += symbol == 18 ? 11 : 3;
     if (i + repeat > total) return kInflateBadData;
     if (symbol != 16) previous = 0;
     while (repeat-- > 0) lengths[i++] = previous;
@@ -829,12 +793,10 @@ int InflateStream() {
 
 int DecodeBlock(bool* isFinal) {
   Decoder d = LoadDecoder();
-  if (!Need(d, 1)) return kInflateBadData;
-  *isFinal = (d.buffer & 1) != 0;
-  Drop(d, 1);
-  if (!Need(d, 2)) return kInflateBadData;
-  unsigned type = Bits(d, 2);
-  Drop(d, 2);
+  unsigned final, type;
+  if (!TakeBits(d, 1, &final)) return kInflateBadData;
+  *isFinal = final != 0;
+  if (!TakeBits(d, 2, &type)) return kInflateBadData;
   StoreDecoder(d);
   switch (type) {
     case 0:
@@ -851,12 +813,9 @@ int DecodeBlock(bool* isFinal) {
 int CopyStoredBlock() {
   Decoder d = LoadDecoder();
   Drop(d, d.count % 8);
-  if (!Need(d, 16)) return kInflateBadData;
-  unsigned length = Bits(d, 16);
-  Drop(d, 16);
-  if (!Need(d, 16)) return kInflateBadData;
-  if (Bits(d, 16) != (length ^ 0xffff)) return kInflateBadData;
-  Drop(d, 16);
+  unsigned length, complement;
+  if (!TakeBits(d, 16, &length) || !TakeBits(d, 16, &complement)) return kInflateBadData;
+  if (complement != (length ^ 0xffff)) return kInflateBadData;
   bool copied = inflateFastPath ? CopyStoredFast(d, length) : CopyStoredPlain(d, length);
   if (!copied) return kInflateBadData;
   StoreDecoder(d);
@@ -871,8 +830,6 @@ int DecodeFixedBlock() {
   for (unsigned s = 256; s < 280; s++) lengths[s] = 7;
   for (unsigned s = 280; s < 288; s++) lengths[s] = 8;
   for (unsigned s = 288; s < 288 + 30; s++) lengths[s] = 5;
-  const CodeDescription literalCode{lengths, 288, 257, LengthBase, LengthExtra};
-  const CodeDescription distanceCode{lengths + 288, 30, 0, DistanceBase, DistanceExtra};
   unsigned literalBits = kFixedLiteralLookupBits;
   int result = BuildDecodeTable(lengths, 288, 257, LengthBase, LengthExtra, &state.literalTable,
                                 &literalBits);
@@ -885,21 +842,19 @@ int DecodeFixedBlock() {
     ReleaseTable(state.literalTable);
     return result;
   }
-  return DecodeWithTables(literalCode, distanceCode, literalBits, distanceBits);
+  return DecodeWithTables(lengths, 288, 30, literalBits, distanceBits);
 }
 
 // RFC 1951 3.2.7: a dynamic block carries its codes as code lengths, themselves coded.
 int DecodeDynamicBlock() {
   Decoder d = LoadDecoder();
-  if (!Need(d, 5)) return kInflateBadData;
-  unsigned literalCount = 257 + Bits(d, 5);
-  Drop(d, 5);
-  if (!Need(d, 5)) return kInflateBadData;
-  unsigned distanceCount = 1 + Bits(d, 5);
-  Drop(d, 5);
-  if (!Need(d, 4)) return kInflateBadData;
-  unsigned lengthCodeCount = 4 + Bits(d, 4);
-  Drop(d, 4);
+  unsigned literalCount, distanceCount, lengthCodeCount;
+  if (!TakeBits(d, 5, &literalCount) || !TakeBits(d, 5, &distanceCount) ||
+      !TakeBits(d, 4, &lengthCodeCount))
+    return kInflateBadData;
+  literalCount += 257;
+  distanceCount += 1;
+  lengthCodeCount += 4;
   if (literalCount > 286 || distanceCount > 30) return kInflateBadData;
 
   unsigned lengths[286 + 30];
@@ -907,9 +862,7 @@ int DecodeDynamicBlock() {
     lengths[CodeLengthOrder[j]] = 0;
   }
   for (unsigned j = 0; j < lengthCodeCount; j++) {
-    if (!Need(d, 3)) return kInflateBadData;
-    lengths[CodeLengthOrder[j]] = Bits(d, 3);
-    Drop(d, 3);
+    if (!TakeBits(d, 3, &lengths[CodeLengthOrder[j]])) return kInflateBadData;
   }
   unsigned lengthBits = kCodeLengthLookupBits;
   int result =
@@ -938,19 +891,16 @@ int DecodeDynamicBlock() {
     ReleaseBlockTables();
     return result;
   }
-  const CodeDescription literalCode{lengths, literalCount, 257, LengthBase, LengthExtra};
-  const CodeDescription distanceCode{lengths + literalCount, distanceCount, 0, DistanceBase,
-                                     DistanceExtra};
-  return DecodeWithTables(literalCode, distanceCode, literalBits, distanceBits);
+  return DecodeWithTables(lengths, literalCount, distanceCount, literalBits, distanceBits);
 }
 
 int DecodeSymbols(const CodeEntry* literalTable, const CodeEntry* distanceTable,
-                  unsigned literalBits, unsigned distanceBits, const CodeDescription& literalCode,
-                  const CodeDescription& distanceCode) {
+                  unsigned literalBits, unsigned distanceBits, const unsigned* lengths,
+                  unsigned literalCount, unsigned distanceCount) {
   Decoder d = LoadDecoder();
   int result = inflateFastPath
                    ? DecodeSymbolsFast(d, literalTable, distanceTable, literalBits, distanceBits,
-                                       literalCode, distanceCode)
+                                       lengths, literalCount, distanceCount)
                    : DecodeSymbolsPlain(d, literalTable, distanceTable, literalBits, distanceBits);
   if (result == kInflateOk) StoreDecoder(d);
   return result;

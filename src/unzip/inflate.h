@@ -69,24 +69,15 @@ constexpr uint8_t kOpEndOfBlock = 15;
 constexpr uint8_t kOpLiteral = 16;
 constexpr uint8_t kOpInvalid = 99;
 
-// A code as the table builders take it: the code lengths of `count` symbols, the first
-// `simpleCount` of which stand for themselves (literals, and the end of block at 256), the rest
-// for a base from `baseList` with extra bits from `extraList`.
-struct CodeDescription {
-  const unsigned* lengths;
-  unsigned count;
-  unsigned simpleCount;
-  const uint16_t* baseList;
-  const uint16_t* extraList;
-};
-
 int DecodeBlock(bool* isFinal);
 int CopyStoredBlock();
 int DecodeFixedBlock();
 int DecodeDynamicBlock();
+// `lengths` holds the literal/length code's `literalCount` code lengths and then the distance
+// code's `distanceCount`, as a dynamic block lists them.
 int DecodeSymbols(const CodeEntry* literalTable, const CodeEntry* distanceTable,
-                  unsigned literalBits, unsigned distanceBits, const CodeDescription& literalCode,
-                  const CodeDescription& distanceCode);
+                  unsigned literalBits, unsigned distanceBits, const unsigned* lengths,
+                  unsigned literalCount, unsigned distanceCount);
 int BuildDecodeTable(const unsigned* lengths, unsigned count, unsigned simpleCount,
                      const uint16_t* baseList, const uint16_t* extraList, CodeEntry** table,
                      unsigned* lookupBits);
