@@ -223,12 +223,13 @@ int DecodeSymbolsPlain(Decoder& d, const CodeEntry* literalTable, const CodeEntr
 // It takes input straight from the data path's input block, eight bytes at a time, but only
 // from the block at hand: the next block is read through NextByte at the very moment the
 // byte-wise path would read it, so refills, progress messages and cancel points fall exactly
-// where they fall without it. It runs while the block has sixteen bytes left and the window
-// room for the longest round, so that nothing inside a round can reach the end of either; near
-// them the byte-wise step takes over. It decodes through flat tables made from the block's
-// decode tables, which give most codes with all their bits in one look-up (two literals at a
-// time where both codes fit, a length or distance with its extra bits where they fit), and
-// falls back on the decode tables themselves for the rest.
+// where they fall without it. It runs while the block has sixteen bytes left, so that nothing
+// inside a round can reach its end; near it the byte-wise step takes over. A match that reaches
+// the window's end is copied as the byte-wise path copies it, passing the full window on at the
+// same point. It decodes through flat tables built from the block's code lengths, which give
+// most codes with all their bits in one look-up (two literals at a time where both codes fit, a
+// length or distance with its extra bits where they fit), and falls back on the decode tables
+// for the rest.
 
 uint64_t LoadWord(const uint8_t* bytes) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -297,8 +298,8 @@ void CopyWordRepeat(uint8_t* to, unsigned distance, unsigned length) {
   for (unsigned done = 8; done < length; done += 8) StoreWord(to + done, pattern);
 }
 
-// How far the fast copies may write: they write up to thirteen bytes past a match's end, and
-// keep and put back the sixteen there, within the slide window's eight bytes of slack.
+// How far a match may reach for the fast copies: they write up to thirteen bytes past its end
+// and keep and put back the sixteen there, within the slide window's eight bytes of slack.
 constexpr unsigned kFastCopyEnd = kWindowSize + kWindowSlack - 16;
 
 // The bytes past a match's end are still the window's older content, which a later distance may
@@ -508,9 +509,7 @@ struct BlockCodes {
 };
 
 // Room the loop needs at the top of each round: two refills' worth of input, and window space
-// for six literals, so that only a match can reach the window's end. A match that would come
-// within the sixteen bytes a copy keeps aside past its end of the slide window's end (its eight
-// bytes of slack included) takes the general copy, which passes the full window on.
+// for six literals, so that only a match can reach the window's end.
 constexpr long kStretchInput = 16;
 constexpr unsigned kStretchWindowEnd = kWindowSize - 6;
 
@@ -564,9 +563,10 @@ void PutLiterals(FastBits& bits, uint8_t* window, unsigned& pos, uint8_t& kept, 
 // for the refill. Each round therefore starts with at least 19 bits: the 56 of a refill less
 // three literal entries (33 bits), or two and a long literal code (22 + 15), or a distance and
 // its extra bits (28); a length and its extra bits take at most 20 of the 34 that two literal
-// entries leave, and the distance table needs 10. `kept` is what window[pos] holds as the output's
-// older content, which the literals may have overwritten: it goes back before a copy from the
-// previous lap and at the end. `cursor` advances over the bytes taken.
+// entries leave, and the distance table needs 10. `kept` is what window[pos] holds as the
+// window's older content, which a single literal's second byte may have overwritten: it goes
+// back before each match, whose source may begin there, and at the end. `cursor` advances over
+// the bytes taken.
 int DecodeStretch(Decoder& d, const InputSpan& span, const uint8_t*& cursor,
                   const BlockCodes& codes) {
   FastBits bits{d.buffer, d.count, span.cursor};
