@@ -35,7 +35,7 @@ namespace fs = std::filesystem;
 
 constexpr size_t kCorpusBytes = 40u << 20;
 constexpr uint32_t kBlock = 28672;  // the engine's input block
-constexpr int kRounds = 7;
+constexpr int kRounds = 11;
 
 // A software-like distribution: about 1,500 files, most of them binary, most of them small
 // (256 bytes to 128 KB), every 64th a larger one (64 KB to 1 MB).
