@@ -227,9 +227,9 @@ int DecodeSymbolsPlain(Decoder& d, const CodeEntry* literalTable, const CodeEntr
 // inside a round can reach its end; near it the byte-wise step takes over. A match that reaches
 // the window's end is copied as the byte-wise path copies it, passing the full window on at the
 // same point. It decodes through flat tables built from the block's code lengths, which give
-// most codes with all their bits in one look-up (two literals at a time where both codes fit, a
-// length or distance with its extra bits where they fit), and falls back on the decode tables
-// for the rest.
+// most codes in one look-up (two literals at a time where both codes fit; a length or distance
+// with the width of its extra bits, taken in the same step), and falls back on the decode
+// tables for the rest.
 
 uint64_t LoadWord(const uint8_t* bytes) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -369,8 +369,7 @@ struct CodeDescription {
 //                kFastSlow for a code longer than the table or an invalid one, which the decode
 //                table decides; else (below 16) a length or distance whose code has this many
 //                bits, the bits from there to the whole being its extra bits;
-//   bits 16..31  the literal (two: the first in the low byte), or the length or distance base,
-//                which already includes the extra bits where they fit in the table's pattern.
+//   bits 16..31  the literal (two: the first in the low byte), or the length or distance base.
 constexpr uint32_t kFastLiteral = 0x8000;
 constexpr uint32_t kFastPair = 0x0100;
 constexpr uint32_t kFastEnd = 0x4000;
@@ -445,9 +444,7 @@ void PairLiterals(uint32_t* fast, unsigned fastBits, const uint16_t* order, cons
 // says the same about patterns of l bits, and then each code of l bits goes into its slot. The
 // codes come in the order RFC 1951 3.2.2 gives them out, by length and then by symbol, each the
 // one before plus one, counted bit-reversed. What no code of up to fastBits bits covers stays
-// slow. Lengths and distances whose code and extra bits together fit then get a slot of their
-// own for each value of the extra bits, and with `pairs` literal slots hold two literals where
-// both codes fit.
+// slow. With `pairs`, literal slots then hold two literals where both codes fit.
 void BuildFastTable(const CodeDescription& code, uint32_t* fast, unsigned fastBits, bool pairs) {
   // The symbols with codes of up to fastBits bits, by length and then by symbol: those of length
   // l from starts[l] up to starts[l + 1].
@@ -484,19 +481,6 @@ void BuildFastTable(const CodeDescription& code, uint32_t* fast, unsigned fastBi
       pattern = NextReversed(pattern, length);
     }
   }
-  for (unsigned i = 0; i < placed; i++) {
-    unsigned s = order[i];
-    if (s < code.simpleCount) continue;
-    unsigned length = code.lengths[s];
-    unsigned width = length + code.extraList[s - code.simpleCount];
-    if (width > fastBits) continue;
-    uint32_t entry = uint32_t(code.baseList[s - code.simpleCount]) << 16 | width << 8 | width;
-    for (unsigned extra = 0; extra < (1u << (width - length)); extra++) {
-      for (unsigned slot = patterns[s] | extra << length; slot < (1u << fastBits);
-           slot += 1u << width)
-        fast[slot] = entry + (extra << 16);
-    }
-  }
   if (pairs) PairLiterals(fast, fastBits, order, starts + 1, patterns, code.lengths);
 }
 
@@ -528,8 +512,8 @@ const uint8_t* RevealAhead(const uint8_t* in, const uint8_t* end) {
   return readable == end ? end : readable - kRevealAhead;
 }
 
-// A length or distance from its entry: the base plus the extra bits after the code (none when
-// the entry has resolved them).
+// A length or distance from its entry: the base plus the extra bits after the code, which go
+// with it in one step.
 unsigned TakeValue(FastBits& bits, uint32_t entry) {
   uint32_t upToTotal = uint32_t(bits.buffer) & LowBitMasks[entry & 31];
   unsigned value = (entry >> 16) + (upToTotal >> (entry >> 8 & 31));
