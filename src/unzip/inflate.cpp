@@ -351,17 +351,6 @@ struct FastBits {
   }
 };
 
-// A code as the fast table builder takes it: the code lengths of `count` symbols, the first
-// `simpleCount` of which stand for themselves (literals, and the end of block at 256), the rest
-// for a base from `baseList` with extra bits from `extraList`.
-struct CodeDescription {
-  const unsigned* lengths;
-  unsigned count;
-  unsigned simpleCount;
-  const uint16_t* baseList;
-  const uint16_t* extraList;
-};
-
 // The fast loop's tables: what the block's code says about every pattern of the next
 // kFast...Bits stream bits, in one 32-bit entry and one look-up:
 //   bits 0..7    the stream bits the entry stands for in all;
@@ -438,19 +427,25 @@ void PairLiterals(uint32_t* fast, unsigned fastBits, const uint16_t* order, cons
   }
 }
 
-// Fills `fast` (2^fastBits slots) for `code`, which the decode table builder has accepted:
-// slot i says what the stream bits i are, as far as i's bits reach. The table is made by
+// Fills the fast table of the literal/length code (`literals`) or of the distance code from the
+// code's `count` code lengths, which the decode table builder has accepted: slot i says what the
+// stream bits i are, as far as i's bits reach. The table is made by
 // doubling: once it says all it can about patterns of l - 1 bits, a copy of it above itself
 // says the same about patterns of l bits, and then each code of l bits goes into its slot. The
 // codes come in the order RFC 1951 3.2.2 gives them out, by length and then by symbol, each the
 // one before plus one, counted bit-reversed. What no code of up to fastBits bits covers stays
-// slow. With `pairs`, literal slots then hold two literals where both codes fit.
-void BuildFastTable(const CodeDescription& code, uint32_t* fast, unsigned fastBits, bool pairs) {
+// slow. Literal slots then hold two literals where both codes fit.
+void BuildFastTable(const unsigned* lengths, unsigned count, bool literals) {
+  uint32_t* const fast = literals ? fastTables.literal : fastTables.distance;
+  const unsigned fastBits = literals ? kFastLiteralBits : kFastDistanceBits;
+  const unsigned simpleCount = literals ? 257 : 0;  // literals and the end of block
+  const uint16_t* const baseList = literals ? LengthBase : DistanceBase;
+  const uint16_t* const extraList = literals ? LengthExtra : DistanceExtra;
   // The symbols with codes of up to fastBits bits, by length and then by symbol: those of length
   // l from starts[l] up to starts[l + 1].
   unsigned starts[kMaxCodeBits + 2] = {};
-  for (unsigned s = 0; s < code.count; s++) {
-    if (code.lengths[s] - 1 < fastBits) starts[code.lengths[s] + 1]++;
+  for (unsigned s = 0; s < count; s++) {
+    if (lengths[s] - 1 < fastBits) starts[lengths[s] + 1]++;
   }
   unsigned next[kMaxCodeBits + 1];
   for (unsigned length = 0; length <= fastBits; length++) {
@@ -458,8 +453,8 @@ void BuildFastTable(const CodeDescription& code, uint32_t* fast, unsigned fastBi
     next[length] = starts[length];
   }
   uint16_t order[kMaxSymbols];
-  for (unsigned s = 0; s < code.count; s++) {
-    if (code.lengths[s] - 1 < fastBits) order[next[code.lengths[s]]++] = uint16_t(s);
+  for (unsigned s = 0; s < count; s++) {
+    if (lengths[s] - 1 < fastBits) order[next[lengths[s]]++] = uint16_t(s);
   }
   uint16_t patterns[kMaxSymbols];
   unsigned pattern = 0;
@@ -471,17 +466,17 @@ void BuildFastTable(const CodeDescription& code, uint32_t* fast, unsigned fastBi
       unsigned s = order[placed];
       patterns[s] = uint16_t(pattern);
       uint32_t entry = s < 256 ? s << 16 | kFastLiteral | length : kFastEnd | length;
-      if (s >= code.simpleCount) {
-        unsigned extraBits = code.extraList[s - code.simpleCount];
+      if (s >= simpleCount) {
+        unsigned extraBits = extraList[s - simpleCount];
         entry = extraBits == kOpInvalid ? kFastSlow
-                                        : uint32_t(code.baseList[s - code.simpleCount]) << 16 |
-                                              length << 8 | (length + extraBits);
+                                        : uint32_t(baseList[s - simpleCount]) << 16 | length << 8 |
+                                              (length + extraBits);
       }
       fast[pattern] = entry;
       pattern = NextReversed(pattern, length);
     }
   }
-  if (pairs) PairLiterals(fast, fastBits, order, starts + 1, patterns, code.lengths);
+  if (literals && kLiteralPairs) PairLiterals(fast, fastBits, order, starts + 1, patterns, lengths);
 }
 
 // The block's codes as the fast loop uses them.
@@ -624,14 +619,16 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const uint8_t*& cursor,
     window[pos] = kept;
     unsigned source = (pos - distance) & kWindowMask;
     unsigned further = source > pos ? source : pos;
-    if (distance >= 8 && further + length <= kFastCopyEnd) {
+    bool chunks = distance >= 8 && further + length <= kFastCopyEnd;
+    bool words = distance < 8 && (0x16u >> distance & 1) != 0 && distance <= pos &&
+                 pos + length <= kFastCopyEnd;  // a distance of 1, 2 or 4
+    if (chunks || words) {
       KeptTail tail(window + pos + length);
-      CopyChunks(window + pos, window + source, length);
-      pos += length;
-    } else if (distance < 8 && (0x16u >> distance & 1) != 0 && distance <= pos &&
-               pos + length <= kFastCopyEnd) {  // a distance of 1, 2 or 4
-      KeptTail tail(window + pos + length);
-      CopyWordRepeat(window + pos, distance, length);
+      if (chunks) {
+        CopyChunks(window + pos, window + source, length);
+      } else {
+        CopyWordRepeat(window + pos, distance, length);
+      }
       pos += length;
     } else {
       Decoder careful{0, 0, pos, window};
@@ -668,10 +665,8 @@ int DecodeSymbolsFast(Decoder& d, const CodeEntry* literalTable, const CodeEntry
     if (literalTable != nullptr && span.end - span.cursor >= kStretchInput &&
         d.pos < kStretchWindowEnd) {
       if (!tablesBuilt) {
-        BuildFastTable({lengths, literalCount, 257, LengthBase, LengthExtra}, fastTables.literal,
-                       kFastLiteralBits, kLiteralPairs);
-        BuildFastTable({lengths + literalCount, distanceCount, 0, DistanceBase, DistanceExtra},
-                       fastTables.distance, kFastDistanceBits, false);
+        BuildFastTable(lengths, literalCount, true);
+        BuildFastTable(lengths + literalCount, distanceCount, false);
         tablesBuilt = true;
       }
       const uint8_t* cursor;
@@ -808,12 +803,10 @@ int CopyStoredBlock() {
 
 // RFC 1951 3.2.6: the fixed code. Built per block, like the dynamic ones.
 int DecodeFixedBlock() {
+  // Literals 0-143 have 8 bits, 144-255 9, 256-279 7 and 280-287 8; the 30 distances 5.
   unsigned lengths[288 + 30];
-  for (unsigned s = 0; s < 144; s++) lengths[s] = 8;
-  for (unsigned s = 144; s < 256; s++) lengths[s] = 9;
-  for (unsigned s = 256; s < 280; s++) lengths[s] = 7;
-  for (unsigned s = 280; s < 288; s++) lengths[s] = 8;
-  for (unsigned s = 288; s < 288 + 30; s++) lengths[s] = 5;
+  for (unsigned s = 0; s < 288 + 30; s++)
+    lengths[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : s < 288 ? 8 : 5;
   unsigned literalBits = kFixedLiteralLookupBits;
   int result = BuildDecodeTable(lengths, 288, 257, LengthBase, LengthExtra, &state.literalTable,
                                 &literalBits);
