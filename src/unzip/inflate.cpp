@@ -507,6 +507,22 @@ const uint8_t* RevealAhead(const uint8_t* in, const uint8_t* end) {
   return readable == end ? end : readable - kRevealAhead;
 }
 
+// Hands the bytes taken from the input block back to the data path's count; the last one is
+// what NextByte would have left in its cell.
+void TakeFrom(const uint8_t* start, const uint8_t* cursor) {
+  if (cursor == start) return;
+  TakeInput(uint32_t(cursor - start));
+  state.byteCell = cursor[-1];
+}
+
+// Gives the bits and the input a fast loop has taken back to the byte-wise decoder `d` and the
+// data path: the buffer without the bytes fetched ahead, and the bytes taken from `start` on.
+void HandBack(Decoder& d, const FastBits& bits, const uint8_t* start) {
+  d.buffer = bits.buffer & ((uint64_t(1) << bits.Count()) - 1);
+  d.count = bits.Count();
+  TakeFrom(start, bits.in);
+}
+
 // A length or distance from its entry: the base plus the extra bits after the code, which go
 // with it in one step.
 unsigned TakeValue(FastBits& bits, uint32_t entry) {
@@ -544,10 +560,9 @@ void PutLiterals(FastBits& bits, uint8_t* window, unsigned& pos, uint8_t& kept, 
 // its extra bits (28); a length and its extra bits take at most 20 of the 34 that two literal
 // entries leave, and the distance table needs 10. `kept` is what window[pos] holds as the
 // window's older content, which a single literal's second byte may have overwritten: it goes
-// back before each match, whose source may begin there, and at the end. `cursor` advances over
-// the bytes taken.
-int DecodeStretch(Decoder& d, const InputSpan& span, const uint8_t*& cursor,
-                  const BlockCodes& codes) {
+// back before each match, whose source may begin there, and at the end. What was taken goes
+// back to `d` and the data path at the end.
+int DecodeStretch(Decoder& d, const InputSpan& span, const BlockCodes& codes) {
   FastBits bits{d.buffer, d.count, span.cursor};
   const uint8_t* const end = span.end;
   const uint8_t* const lastRound = end - kStretchInput;
@@ -638,19 +653,9 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const uint8_t*& cursor,
     kept = window[pos];
   } while (bits.in <= lastRound && pos < kStretchWindowEnd);
   window[pos] = kept;
-  d.buffer = bits.buffer & ((uint64_t(1) << bits.Count()) - 1);
-  d.count = bits.Count();
   d.pos = pos;
-  cursor = bits.in;
+  HandBack(d, bits, span.cursor);
   return result;
-}
-
-// Hands the bytes taken from the input block back to the data path's count; the last one is
-// what NextByte would have left in its cell.
-void TakeFrom(const uint8_t* start, const uint8_t* cursor) {
-  if (cursor == start) return;
-  TakeInput(uint32_t(cursor - start));
-  state.byteCell = cursor[-1];
 }
 
 int DecodeSymbolsFast(Decoder& d, const CodeEntry* literalTable, const CodeEntry* distanceTable,
@@ -669,9 +674,7 @@ int DecodeSymbolsFast(Decoder& d, const CodeEntry* literalTable, const CodeEntry
         BuildFastTable(lengths + literalCount, distanceCount, false);
         tablesBuilt = true;
       }
-      const uint8_t* cursor;
-      result = DecodeStretch(d, span, cursor, codes);
-      TakeFrom(span.cursor, cursor);
+      result = DecodeStretch(d, span, codes);
     } else {
       result = DecodeOneSymbol(d, literalTable, distanceTable, literalBits, distanceBits);
     }
