@@ -10,9 +10,14 @@ inline uint32_t Crc32Step(uint32_t crc, uint8_t byte) {
   return kCrc32Table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
 }
 
-// Runs the register over `count` bytes, several 8-byte words side by side. Start with 0xFFFFFFFF
-// and complement the end result.
+// Runs the register over `count` bytes. Start with 0xFFFFFFFF and complement the end result.
+// With crc32Carryless (set at the first call where the processor and the build allow it), runs
+// of 64 bytes and more go through the carry-less multiply; else Crc32UpdateLanes.
 uint32_t Crc32Update(uint32_t crc, const uint8_t* bytes, uint32_t count);
+extern bool crc32Carryless;
+
+// The portable tables: several 8-byte words side by side.
+uint32_t Crc32UpdateLanes(uint32_t crc, const uint8_t* bytes, uint32_t count);
 
 // The same one table step per byte: what Crc32Update is tested against.
 uint32_t Crc32UpdateBytewise(uint32_t crc, const uint8_t* bytes, uint32_t count);

@@ -41,6 +41,8 @@ void CopyStoredBytewise() {
 
 // The same a stretch at a time: whatever is left of the input block, as far as the output block
 // has room. Only the first byte of each block comes through NextByte, which reads the block.
+// A whole block that meets an empty output block is the output block: it is written from where
+// it was read, as it would have been written after the copy.
 void CopyStoredFast() {
   ExtractionJob& job = extractionJob;
   for (;;) {
@@ -48,6 +50,14 @@ void CopyStoredFast() {
     if (span.cursor == span.end) {
       uint16_t byte;
       if (!NextByte(&byte)) return;
+      if (job.outputCount == 0 && job.inputCount == kBlockSize - 1) {
+        uint32_t rest = job.inputCount;
+        RevealInput(job.inputCursor + rest);
+        job.outputCount = kBlockSize;
+        FlushOutputFrom(job.inputCursor - 1);
+        TakeInput(rest);
+        continue;
+      }
       EmitStoredByte(static_cast<uint8_t>(byte));
       continue;
     }
@@ -200,15 +210,18 @@ void TakeInput(uint32_t count) {
   extractionJob.inputCount -= count;
 }
 
-// Output beyond the declared size ends the entry at once: a damaged entry never fills the disk.
 void FlushOutput() {
+  FlushOutputFrom(extractionJob.outputBuffer);
+}
+
+// Output beyond the declared size ends the entry at once: a damaged entry never fills the disk.
+void FlushOutputFrom(const uint8_t* bytes) {
   ExtractionJob& job = extractionJob;
-  UpdateCrc(job.outputBuffer, job.outputCount);
+  UpdateCrc(bytes, job.outputCount);
   job.producedBytes += job.outputCount;
   if (job.producedBytes < job.outputCount || job.producedBytes > job.localHeader.uncompressedSize)
     FailDamagedEntry(kReasonSizeMismatch);
-  if (!job.testOnly)
-    CheckWrite(WritePlatformFile(job.outputFile, job.outputBuffer, job.outputCount));
+  if (!job.testOnly) CheckWrite(WritePlatformFile(job.outputFile, bytes, job.outputCount));
   job.outputCount = 0;
   job.outputCursor = job.outputBuffer;
 }

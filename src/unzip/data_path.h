@@ -21,6 +21,8 @@ void DecodeEntry();
 
 // Adds the output block to the CRC, writes it out and empties it.
 void FlushOutput();
+// The same with the output block's bytes at `bytes` instead of in the output buffer.
+void FlushOutputFrom(const uint8_t* bytes);
 // Reads the next input block; returns its size, 0 at the end of the entry's data.
 uint32_t RefillInput();
 

@@ -18,8 +18,10 @@ namespace {
 
 constexpr unsigned kMaxCodeBits = 16;  // the longest code the table builder takes
 constexpr unsigned kMaxSymbols = 288;  // the most symbols one code has
-constexpr unsigned kMaxMatch = 258;    // RFC 1951 3.2.5: the longest match
 constexpr unsigned kWindowMask = kWindowSize - 1;
+constexpr unsigned kWindowSlack = 8;  // the slide window's bytes beyond the window proper
+static_assert(kSlideWindowBytes == kWindowSize + kWindowSlack,
+              "the job's slide window holds the window and its slack");
 
 // How far the decoder may read past the entry's data. A valid stream looks ahead by at most one
 // byte; a damaged one that never reaches its final end-of-block code would otherwise go on
@@ -52,10 +54,13 @@ constexpr uint16_t DistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4, 
 constexpr uint8_t CodeLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                          11, 4,  12, 3, 13, 2, 14, 1, 15};
 
-// A field of n bits is the bit buffer AND LowBitMasks[n].
-constexpr uint32_t LowBitMasks[17] = {0x0000, 0x0001, 0x0003, 0x0007, 0x000f, 0x001f,
-                                      0x003f, 0x007f, 0x00ff, 0x01ff, 0x03ff, 0x07ff,
-                                      0x0fff, 0x1fff, 0x3fff, 0x7fff, 0xffff};
+// A field of n bits is the bit buffer AND LowBitMasks[n]. Up to 31: the fast loop takes a code
+// and its extra bits, up to 28, at once.
+constexpr uint32_t LowBitMasks[32] = {
+    0x0,      0x1,       0x3,       0x7,       0xf,       0x1f,       0x3f,       0x7f,
+    0xff,     0x1ff,     0x3ff,     0x7ff,     0xfff,     0x1fff,     0x3fff,     0x7fff,
+    0xffff,   0x1ffff,   0x3ffff,   0x7ffff,   0xfffff,   0x1fffff,   0x3fffff,   0x7fffff,
+    0xffffff, 0x1ffffff, 0x3ffffff, 0x7ffffff, 0xfffffff, 0x1fffffff, 0x3fffffff, 0x7fffffff};
 
 // The decoder's state between blocks. One set serves the whole program, one entry at a time.
 // The bit buffer is 64 bits wide so that the fast symbol loop can hand back what it fetched
@@ -115,6 +120,14 @@ unsigned Bits(const Decoder& d, unsigned n) {
 void Drop(Decoder& d, unsigned n) {
   d.buffer >>= n;
   d.count -= n;
+}
+
+// Need(n), then the n-bit field (n <= 16) into *value and dropped.
+bool TakeBits(Decoder& d, unsigned n, unsigned* value) {
+  if (!Need(d, n)) return false;
+  *value = Bits(d, n);
+  Drop(d, n);
+  return true;
 }
 
 // Puts one decoded byte into the window; a full window goes to the output and starts over.
@@ -192,14 +205,12 @@ int DecodeOneSymbol(Decoder& d, const CodeEntry* literalTable, const CodeEntry* 
     return kMoreSymbols;
   }
   if (slot->op == kOpEndOfBlock) return kInflateOk;
-  if (!Need(d, slot->op)) return kInflateBadData;
-  unsigned length = slot->value + Bits(d, slot->op);
-  Drop(d, slot->op);
+  unsigned extra;
+  if (!TakeBits(d, slot->op, &extra)) return kInflateBadData;
+  unsigned length = slot->value + extra;
   slot = LookUp(d, distanceTable, distanceBits);
-  if (slot == nullptr || !Need(d, slot->op)) return kInflateBadData;
-  uint32_t source = d.pos - slot->value - Bits(d, slot->op);
-  Drop(d, slot->op);
-  CopyMatch(d, source, length);
+  if (slot == nullptr || !TakeBits(d, slot->op, &extra)) return kInflateBadData;
+  CopyMatch(d, d.pos - slot->value - extra, length);
   return kMoreSymbols;
 }
 
@@ -217,11 +228,13 @@ int DecodeSymbolsPlain(Decoder& d, const CodeEntry* literalTable, const CodeEntr
 // It takes input straight from the data path's input block, eight bytes at a time, but only
 // from the block at hand: the next block is read through NextByte at the very moment the
 // byte-wise path would read it, so refills, progress messages and cancel points fall exactly
-// where they fall without it. It runs while the block has sixteen bytes left and the window
-// room for the longest round, so that nothing inside a round can reach the end of either; near
-// them the byte-wise step takes over. It decodes through flat views of the block's decode
-// tables, which give most codes with all their bits in one look-up, and falls back on the decode
-// tables themselves for the rest.
+// where they fall without it. It runs while the block has sixteen bytes left, so that nothing
+// inside a round can reach its end; near it the byte-wise step takes over. A match that reaches
+// the window's end is copied as the byte-wise path copies it, passing the full window on at the
+// same point. It decodes through flat tables built from the block's code lengths, which give
+// most codes in one look-up (two literals at a time where both codes fit; a length or distance
+// with the width of its extra bits, taken in the same step), and falls back on the decode
+// tables for the rest.
 
 uint64_t LoadWord(const uint8_t* bytes) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -235,54 +248,100 @@ uint64_t LoadWord(const uint8_t* bytes) {
 #endif
 }
 
+// Stores the low two bytes of `value`, the lower first.
+void StoreTwo(uint8_t* to, uint32_t value) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  uint16_t two = uint16_t(value);
+  memcpy(to, &two, sizeof two);
+#else
+  to[0] = uint8_t(value);
+  to[1] = uint8_t(value >> 8);
+#endif
+}
+
+uint32_t Load4(const uint8_t* bytes) {
+  return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | uint32_t(bytes[3]) << 24;
+}
+
 void Copy8(uint8_t* to, const uint8_t* from) {
   memcpy(to, from, 8);
 }
 
-// Copies a match whose source lies `distance` bytes behind within the window (no wrap, no
-// flush). With a distance of at least eight, sixteen bytes at a time, in two chunks of eight
-// that never read what they write. The bytes past the match's end are still the window's
-// older content, which a later distance may reach: the sixteen after it are kept aside first
-// and put back afterwards, over whatever the last chunks wrote past the end. The window needs
-// room for them, which the fast loop leaves.
-void CopyNear(uint8_t* to, unsigned distance, unsigned length) {
-  const uint8_t* from = to - distance;
-  if (distance >= 8) {
-    uint8_t kept[16];
-    memcpy(kept, to + length, sizeof kept);
-    unsigned done = 0;
-    do {
-      Copy8(to + done, from + done);
-      Copy8(to + done + 8, from + done + 8);
-      done += 16;
-    } while (done < length);
-    memcpy(to + length, kept, sizeof kept);
-  } else if (distance == 1) {
-    memset(to, from[0], length);
-  } else {
-    for (unsigned i = 0; i < length; i++) to[i] = from[i];
-  }
+void StoreWord(uint8_t* to, uint64_t word) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  memcpy(to, &word, sizeof word);
+#else
+  for (int i = 0; i < 8; i++) to[i] = uint8_t(word >> 8 * i);
+#endif
 }
 
-// The fast loop's bit buffer: `buffer` holds `count` unread bits, the next in bit 0. Above
-// `count` it may hold copies of bytes not yet taken; they are fetched again at the same place,
-// so OR-ing them in once more changes nothing, and they are cleared when the loop ends.
+// Copies `length` bytes from `from` to `to` eight at a time, in order: sixteen at once, then
+// eight at a time, so that a source at least eight bytes behind its target reads only bytes
+// already final, and one ahead of it reads each byte before it is overwritten. Up to thirteen
+// bytes past the end are written, and read on the source's side.
+void CopyChunks(uint8_t* to, const uint8_t* from, unsigned length) {
+  Copy8(to, from);
+  Copy8(to + 8, from + 8);
+  for (unsigned done = 16; done < length; done += 8) Copy8(to + done, from + done);
+}
+
+// Copies a match whose source lies 1, 2 or 4 bytes behind its target, which repeats those
+// bytes, as whole words of the repeated pattern. Exactly the pattern's bytes are read: the bytes
+// just written are then more often taken straight from the store that wrote them. Up to seven
+// bytes past the end are written.
+void CopyWordRepeat(uint8_t* to, unsigned distance, unsigned length) {
+  const uint8_t* from = to - distance;
+  uint64_t pattern;
+  if (distance == 4) {
+    pattern = Load4(from) * uint64_t(0x0000000100000001u);
+  } else if (distance == 2) {
+    pattern = (from[0] | from[1] << 8) * uint64_t(0x0001000100010001u);
+  } else {
+    pattern = from[0] * uint64_t(0x0101010101010101u);
+  }
+  StoreWord(to, pattern);
+  for (unsigned done = 8; done < length; done += 8) StoreWord(to + done, pattern);
+}
+
+// How far a match may reach for the fast copies: they write up to thirteen bytes past its end
+// and keep and put back the sixteen there, within the slide window's eight bytes of slack.
+constexpr unsigned kFastCopyEnd = kWindowSize + kWindowSlack - 16;
+
+// The bytes past a match's end are still the window's older content, which a later distance may
+// reach: the fast copies keep the sixteen after it aside and put them back afterwards.
+struct KeptTail {
+  uint8_t* at;
+  uint8_t bytes[16];
+  explicit KeptTail(uint8_t* end) : at(end) { memcpy(bytes, end, sizeof bytes); }
+  ~KeptTail() { memcpy(at, bytes, sizeof bytes); }
+};
+
+// The fast loop's bit buffer: `buffer` holds Count() unread bits, the next in bit 0. Above them
+// it may hold copies of bytes not yet taken; they are fetched again at the same place, so OR-ing
+// them in once more changes nothing, and they are cleared when the loop ends. The count is the
+// low six bits of `count`: DropEntry takes a whole table entry off it, whose low byte is the
+// bits to drop, and what the rest of the entry leaves above the count is never looked at.
 // Refill() takes whole bytes from `in` until at least 56 bits are there; it reads eight bytes,
 // so it needs eight readable ones left in the block.
 struct FastBits {
   uint64_t buffer;
-  unsigned count;
+  uint32_t count;
   const uint8_t* in;
 
+  unsigned Count() const { return count & 63; }
   void Refill() {
-    buffer |= LoadWord(in) << count;
-    in += (63 - count) >> 3;
+    buffer |= LoadWord(in) << Count();
+    in += (~count >> 3) & 7;  // (63 - Count()) / 8
     count |= 56;
   }
   uint32_t Peek(uint32_t mask) const { return uint32_t(buffer) & mask; }
   void Drop(unsigned n) {
     buffer >>= n;
     count -= n;
+  }
+  void DropEntry(uint32_t entry) {
+    buffer >>= entry & 63;
+    count -= entry;
   }
   // Follows a code from its first-level slot to its leaf and drops its bits; null for an
   // invalid code. Needs at most 15 bits.
@@ -297,61 +356,132 @@ struct FastBits {
   }
 };
 
-// The fast loop's view of a code: what the block's decode table says about every pattern of
-// the next kFast...Bits stream bits, in one 4-byte slot and one look-up. `op` is the decode
-// table's (16 literal, 15 end of block, 0..13 a base with that many extra bits); any other
-// value, for codes longer than the view or invalid ones, sends the loop to the decode table
-// itself. `bits` is the code's whole length.
-struct FastSlot {
-  uint8_t op;
-  uint8_t bits;
-  uint16_t value;
-};
-
-constexpr uint8_t kOpSlow = 64;
+// The fast loop's tables: what the block's code says about every pattern of the next
+// kFast...Bits stream bits, in one 32-bit entry and one look-up:
+//   bits 0..7    the stream bits the entry stands for in all;
+//   bits 8..15   what it is: kFastLiteral, with kFastPair when it holds two literals; kFastEnd;
+//                kFastSlow for a code longer than the table or an invalid one, which the decode
+//                table decides; else (below 16) a length or distance whose code has this many
+//                bits, the bits from there to the whole being its extra bits;
+//   bits 16..31  the literal (two: the first in the low byte), or the length or distance base.
+constexpr uint32_t kFastLiteral = 0x8000;
+constexpr uint32_t kFastPair = 0x0100;
+constexpr uint32_t kFastEnd = 0x4000;
+constexpr uint32_t kFastSlow = 0x2000;
 constexpr unsigned kFastLiteralBits = 11;
-constexpr unsigned kFastDistanceBits = 8;
+constexpr unsigned kFastDistanceBits = 10;
 
 struct FastTables {
-  FastSlot literal[1u << kFastLiteralBits];
-  FastSlot distance[1u << kFastDistanceBits];
+  uint32_t literal[1u << kFastLiteralBits];
+  uint32_t distance[1u << kFastDistanceBits];
 };
 
 FastTables fastTables;
 
-bool IsLeaf(const CodeEntry& slot) {
-  return slot.op <= kOpLiteral;
+// The next code of `length` bits after `pattern`, both bit-reversed: the ones from the top down
+// to the first zero, and that zero, flip (all of them after the last code, which gives 0).
+unsigned NextReversed(unsigned pattern, unsigned length) {
+  unsigned zeros = (~pattern & ((1u << length) - 1)) | 1;
+  unsigned firstZero = 1u << (31 - __builtin_clz(zeros));
+  return pattern ^ ((1u << length) - firstZero);
 }
 
-// Fills `fast` (2^fastBits slots) from a decode table of first-level width `lookupBits` (none:
-// every slot is slow). Slot i is what the decode table finds for the bit pattern i, as far as
-// i's bits reach.
-void BuildFastTable(const CodeEntry* table, unsigned lookupBits, FastSlot* fast,
-                    unsigned fastBits) {
-  const unsigned size = 1u << fastBits;
-  const FastSlot slow{kOpSlow, 0, 0};
-  if (table == nullptr || lookupBits > fastBits) {
-    for (unsigned i = 0; i < size; i++) fast[i] = slow;
-    return;
+// SETUP.EXE, built for size, does without literal pairs: building them is a good part of the
+// fast path's code, and the throughput they bring counts where ksdist unpacks large archives.
+#if defined(__OPTIMIZE_SIZE__)
+constexpr bool kLiteralPairs = false;
+#else
+constexpr bool kLiteralPairs = true;
+#endif
+
+// The second halves of literal pairs, by the room a first code leaves: for each room r that
+// some first code leaves, 2^r entries from index 2^r on, entry k what a pair gains when the rest
+// of its pattern is k: the second literal's code length, the pair flag and the literal; 0 where
+// that rest does not begin with a whole literal code of at most r bits.
+uint32_t pairSeconds[1u << kFastLiteralBits];
+
+// Turns the slots of each literal whose code leaves room in the table's pattern for a second
+// literal's whole code into slots for both, where the rest of the pattern begins with one.
+// `order` lists the table's symbols by code length, those up to length l before `ends[l]`;
+// literals are the symbols below 256.
+void PairLiterals(uint32_t* fast, unsigned fastBits, const uint16_t* order, const unsigned* ends,
+                  const uint16_t* patterns, const unsigned* lengths) {
+  unsigned shortest = 0;
+  for (unsigned i = 0; i < ends[fastBits] && shortest == 0; i++) {
+    if (order[i] < 256) shortest = lengths[order[i]];
   }
-  const unsigned firstSize = 1u << lookupBits;
-  for (unsigned first = 0; first < firstSize; first++) {
-    const CodeEntry& slot = table[first];
-    unsigned subBits = slot.op > kOpLiteral ? slot.op - kOpLiteral : 0;
-    if (IsLeaf(slot) || slot.op == kOpInvalid || lookupBits + subBits > fastBits) {
-      FastSlot entry = IsLeaf(slot) ? FastSlot{slot.op, slot.bits, slot.value} : slow;
-      for (unsigned i = first; i < size; i += firstSize) fast[i] = entry;
-      continue;
+  if (shortest == 0 || 2 * shortest > fastBits) return;
+  for (unsigned room = shortest; room <= fastBits - shortest; room++) {
+    for (unsigned rest = 0; rest < (1u << room); rest++) {
+      uint32_t second = fast[rest];
+      uint32_t fits = (second & kFastLiteral) >> 15 & ((second & 0xFF) <= room);
+      pairSeconds[(1u << room) + rest] =
+          -fits & ((second & 0xFF) + kFastPair + (second >> 16 << 24));
     }
-    for (unsigned sub = 0; sub < (1u << subBits); sub++) {
-      const CodeEntry& leaf = slot.link[sub];
-      FastSlot entry =
-          IsLeaf(leaf) ? FastSlot{leaf.op, uint8_t(slot.bits + leaf.bits), leaf.value} : slow;
-      for (unsigned i = first | sub << lookupBits; i < size; i += firstSize << subBits) {
-        fast[i] = entry;
+  }
+  for (unsigned i = 0; i < ends[fastBits - shortest]; i++) {
+    unsigned s = order[i];
+    if (s >= 256) continue;
+    const unsigned length = lengths[s];
+    const unsigned room = fastBits - length;
+    const uint32_t* seconds = pairSeconds + (1u << room);
+    uint32_t* slots = fast + patterns[s];
+    const uint32_t single = *slots;
+    for (unsigned rest = 0; rest < (1u << room); rest++)
+      slots[rest << length] = single + seconds[rest];
+  }
+}
+
+// Fills the fast table of the literal/length code (`literals`) or of the distance code from the
+// code's `count` code lengths, which the decode table builder has accepted: slot i says what the
+// stream bits i are, as far as i's bits reach. The table is made by
+// doubling: once it says all it can about patterns of l - 1 bits, a copy of it above itself
+// says the same about patterns of l bits, and then each code of l bits goes into its slot. The
+// codes come in the order RFC 1951 3.2.2 gives them out, by length and then by symbol, each the
+// one before plus one, counted bit-reversed. What no code of up to fastBits bits covers stays
+// slow. Literal slots then hold two literals where both codes fit.
+void BuildFastTable(const unsigned* lengths, unsigned count, bool literals) {
+  uint32_t* const fast = literals ? fastTables.literal : fastTables.distance;
+  const unsigned fastBits = literals ? kFastLiteralBits : kFastDistanceBits;
+  const unsigned simpleCount = literals ? 257 : 0;  // literals and the end of block
+  const uint16_t* const baseList = literals ? LengthBase : DistanceBase;
+  const uint16_t* const extraList = literals ? LengthExtra : DistanceExtra;
+  // The symbols with codes of up to fastBits bits, by length and then by symbol: those of length
+  // l from starts[l] up to starts[l + 1].
+  unsigned starts[kMaxCodeBits + 2] = {};
+  for (unsigned s = 0; s < count; s++) {
+    if (lengths[s] - 1 < fastBits) starts[lengths[s] + 1]++;
+  }
+  unsigned next[kMaxCodeBits + 1];
+  for (unsigned length = 0; length <= fastBits; length++) {
+    starts[length + 1] += starts[length];
+    next[length] = starts[length];
+  }
+  uint16_t order[kMaxSymbols];
+  for (unsigned s = 0; s < count; s++) {
+    if (lengths[s] - 1 < fastBits) order[next[lengths[s]]++] = uint16_t(s);
+  }
+  uint16_t patterns[kMaxSymbols];
+  unsigned pattern = 0;
+  unsigned placed = 0;
+  fast[0] = kFastSlow;
+  for (unsigned length = 1; length <= fastBits; length++) {
+    memcpy(fast + (1u << (length - 1)), fast, sizeof(uint32_t) << (length - 1));
+    for (; placed < starts[length + 1]; placed++) {
+      unsigned s = order[placed];
+      patterns[s] = uint16_t(pattern);
+      uint32_t entry = s < 256 ? s << 16 | kFastLiteral | length : kFastEnd | length;
+      if (s >= simpleCount) {
+        unsigned extraBits = extraList[s - simpleCount];
+        entry = extraBits == kOpInvalid ? kFastSlow
+                                        : uint32_t(baseList[s - simpleCount]) << 16 | length << 8 |
+                                              (length + extraBits);
       }
+      fast[pattern] = entry;
+      pattern = NextReversed(pattern, length);
     }
   }
+  if (literals && kLiteralPairs) PairLiterals(fast, fastBits, order, starts + 1, patterns, lengths);
 }
 
 // The block's codes as the fast loop uses them.
@@ -363,13 +493,9 @@ struct BlockCodes {
 };
 
 // Room the loop needs at the top of each round: two refills' worth of input, and window space
-// for two literals, a longest match and the sixteen bytes a copy may write past its end, which
-// may reach into the eight bytes the slide window has beyond the window proper.
+// for six literals, so that only a match can reach the window's end.
 constexpr long kStretchInput = 16;
-constexpr unsigned kWindowSlack = 8;
-static_assert(kSlideWindowBytes == kWindowSize + kWindowSlack,
-              "the job's slide window holds the window and its slack");
-constexpr unsigned kStretchWindowEnd = kWindowSize + kWindowSlack - 2 - kMaxMatch - 16;
+constexpr unsigned kStretchWindowEnd = kWindowSize - 6;
 
 // How far ahead of the bit buffer's input the block is kept readable (at least the sixteen bytes
 // two refills read). An encrypted block is decrypted a byte or two per round, as the loop takes
@@ -378,109 +504,12 @@ constexpr unsigned kStretchWindowEnd = kWindowSize + kWindowSlack - 2 - kMaxMatc
 // together in the instruction stream. A few dozen bytes at a time were markedly slower.
 constexpr long kRevealAhead = 32;
 
-// A length or distance from its slot: the base plus the extra bits after the code.
-unsigned TakeBase(FastBits& bits, FastSlot slot) {
-  unsigned value = slot.value + (uint32_t(bits.buffer >> slot.bits) & LowBitMasks[slot.op]);
-  bits.Drop(slot.bits + slot.op);
-  return value;
-}
-
-// The same from a decode table's leaf, whose code has already been dropped.
-unsigned TakeBase(FastBits& bits, const CodeEntry* slot) {
-  unsigned value = slot->value + bits.Peek(LowBitMasks[slot->op]);
-  bits.Drop(slot->op);
-  return value;
-}
-
-// The hot loop over one stretch of the input block. One round decodes up to three literals
-// and then, unless the third was a literal too, a length with its distance and match (or the
-// end of the block). After a literal the buffer is topped up again before a length: a match
-// takes at most 15 + 5 + 15 + 13 bits of the 56 a refill leaves, three literals at most 33.
-// `cursor` advances over the bytes taken.
-int DecodeStretch(Decoder& d, const InputSpan& span, const uint8_t*& cursor,
-                  const BlockCodes& codes) {
-  FastBits bits{d.buffer, d.count, span.cursor};
-  const uint8_t* readable = span.readable;
-  const uint8_t* const end = span.end;
-  unsigned pos = d.pos;
-  uint8_t* const window = d.window;
-  const FastSlot* const literals = fastTables.literal;
-  const FastSlot* const distances = fastTables.distance;
-  constexpr uint32_t kLiteralMask = (1u << kFastLiteralBits) - 1;
-  constexpr uint32_t kDistanceMask = (1u << kFastDistanceBits) - 1;
-  int result = kMoreSymbols;
-  do {
-    if (readable - bits.in < kRevealAhead && readable != end) {
-      readable = RevealInput(bits.in + kRevealAhead);
-    }
-    bits.Refill();
-    FastSlot slot = literals[bits.Peek(kLiteralMask)];
-    if (slot.op == kOpLiteral) {
-      bits.Drop(slot.bits);
-      window[pos++] = uint8_t(slot.value);
-      slot = literals[bits.Peek(kLiteralMask)];
-      if (slot.op == kOpLiteral) {
-        bits.Drop(slot.bits);
-        window[pos++] = uint8_t(slot.value);
-        slot = literals[bits.Peek(kLiteralMask)];
-        if (slot.op == kOpLiteral) {
-          bits.Drop(slot.bits);
-          window[pos++] = uint8_t(slot.value);
-          continue;
-        }
-      }
-      bits.Refill();
-    }
-    unsigned length;
-    if (slot.op < kOpEndOfBlock) {
-      length = TakeBase(bits, slot);
-    } else {
-      const CodeEntry* leaf = bits.Decode(&codes.literalTable[bits.Peek(codes.literalMask)]);
-      if (leaf == nullptr) {
-        result = kInflateBadData;
-        break;
-      }
-      if (leaf->op == kOpLiteral) {
-        window[pos++] = uint8_t(leaf->value);
-        continue;
-      }
-      if (leaf->op == kOpEndOfBlock) {
-        result = kInflateOk;
-        break;
-      }
-      length = TakeBase(bits, leaf);
-    }
-    unsigned distance;
-    slot = distances[bits.Peek(kDistanceMask)];
-    if (slot.op < kOpEndOfBlock) {
-      distance = TakeBase(bits, slot);
-    } else {
-      const CodeEntry* leaf =
-          codes.distanceTable == nullptr
-              ? nullptr
-              : bits.Decode(&codes.distanceTable[bits.Peek(codes.distanceMask)]);
-      if (leaf == nullptr) {
-        result = kInflateBadData;
-        break;
-      }
-      distance = TakeBase(bits, leaf);
-    }
-    if (distance <= pos) {
-      CopyNear(window + pos, distance, length);
-      pos += length;
-    } else {
-      // The source lies in the window's previous lap: the general copy splits it at the
-      // window's end. The destination cannot reach the end, so nothing is flushed.
-      Decoder near{0, 0, pos, window};
-      CopyMatch(near, pos - distance, length);
-      pos = near.pos;
-    }
-  } while (end - bits.in >= kStretchInput && pos < kStretchWindowEnd);
-  d.buffer = bits.buffer & ((uint64_t(1) << bits.count) - 1);
-  d.count = bits.count;
-  d.pos = pos;
-  cursor = bits.in;
-  return result;
+// Makes the block readable at least kRevealAhead bytes beyond `in` (or to its end); returns
+// where the loop has to do so again: kRevealAhead before the readable part's end, or the block's
+// end once all of it is readable.
+const uint8_t* RevealAhead(const uint8_t* in, const uint8_t* end) {
+  const uint8_t* readable = RevealInput(in + kRevealAhead);
+  return readable == end ? end : readable - kRevealAhead;
 }
 
 // Hands the bytes taken from the input block back to the data path's count; the last one is
@@ -491,9 +520,153 @@ void TakeFrom(const uint8_t* start, const uint8_t* cursor) {
   state.byteCell = cursor[-1];
 }
 
+// Gives the bits and the input a fast loop has taken back to the byte-wise decoder `d` and the
+// data path: the buffer without the bytes fetched ahead, and the bytes taken from `start` on.
+void HandBack(Decoder& d, const FastBits& bits, const uint8_t* start) {
+  d.buffer = bits.buffer & ((uint64_t(1) << bits.Count()) - 1);
+  d.count = bits.Count();
+  TakeFrom(start, bits.in);
+}
+
+// A length or distance from its entry: the base plus the extra bits after the code, which go
+// with it in one step.
+unsigned TakeValue(FastBits& bits, uint32_t entry) {
+  uint32_t upToTotal = uint32_t(bits.buffer) & LowBitMasks[entry & 31];
+  unsigned value = (entry >> 16) + (upToTotal >> (entry >> 8 & 31));
+  bits.DropEntry(entry);
+  return value;
+}
+
+// The same from a decode table's leaf, whose code has already been dropped.
+unsigned TakeValue(FastBits& bits, const CodeEntry* slot) {
+  unsigned value = slot->value + bits.Peek(LowBitMasks[slot->op]);
+  bits.Drop(slot->op);
+  return value;
+}
+
+// Puts the one or two literals of a literal entry into the window at `pos` and drops their
+// codes. Two bytes are stored either way; after a single literal the second is not yet the
+// output's, and the window's older content there, which a distance of 32,768 reads, goes to
+// `kept` first.
+void PutLiterals(FastBits& bits, uint8_t* window, unsigned& pos, uint8_t& kept, uint32_t entry) {
+  bits.DropEntry(entry);
+  unsigned count = 1 + (entry >> 8 & 1);
+  kept = window[pos + count];
+  StoreTwo(window + pos, entry >> 16);
+  pos += count;
+}
+
+// The hot loop over one stretch of the input block. One round decodes up to three literal
+// entries and then, unless the third was a literal too, a length with its distance and match
+// (or the end of the block). The buffer is topped up right after the round's first look-up and
+// again after the distance's, each time from bits it already held: the look-up need not wait
+// for the refill. Each round therefore starts with at least 19 bits: the 56 of a refill less
+// three literal entries (33 bits), or two and a long literal code (22 + 15), or a distance and
+// its extra bits (28); a length and its extra bits take at most 20 of the 34 that two literal
+// entries leave, and the distance table needs 10. `kept` is what window[pos] holds as the
+// window's older content, which a single literal's second byte may have overwritten: it goes
+// back before each match, whose source may begin there, and at the end. What was taken goes
+// back to `d` and the data path at the end.
+int DecodeStretch(Decoder& d, const InputSpan& span, const BlockCodes& codes) {
+  FastBits bits{d.buffer, d.count, span.cursor};
+  const uint8_t* const end = span.end;
+  const uint8_t* const lastRound = end - kStretchInput;
+  // Past `revealAt` more of the block is made readable; never once all of it is.
+  const uint8_t* revealAt = span.readable == end ? end : RevealAhead(bits.in, end);
+  unsigned pos = d.pos;
+  uint8_t* const window = d.window;
+  uint8_t kept = window[pos];
+  const uint32_t* const literals = fastTables.literal;
+  const uint32_t* const distances = fastTables.distance;
+  constexpr uint32_t kLiteralMask = (1u << kFastLiteralBits) - 1;
+  constexpr uint32_t kDistanceMask = (1u << kFastDistanceBits) - 1;
+  int result = kMoreSymbols;
+  bits.Refill();
+  do {
+    if (bits.in > revealAt) revealAt = RevealAhead(bits.in, end);
+    uint32_t entry = literals[bits.Peek(kLiteralMask)];
+    bits.Refill();
+    if (entry & kFastLiteral) {
+      PutLiterals(bits, window, pos, kept, entry);
+      entry = literals[bits.Peek(kLiteralMask)];
+      if (entry & kFastLiteral) {
+        PutLiterals(bits, window, pos, kept, entry);
+        entry = literals[bits.Peek(kLiteralMask)];
+        if (entry & kFastLiteral) {
+          PutLiterals(bits, window, pos, kept, entry);
+          continue;
+        }
+      }
+    }
+    unsigned length;
+    if ((entry & (kFastEnd | kFastSlow)) == 0) {
+      length = TakeValue(bits, entry);
+    } else {
+      const CodeEntry* leaf = bits.Decode(&codes.literalTable[bits.Peek(codes.literalMask)]);
+      if (leaf == nullptr) {
+        result = kInflateBadData;
+        break;
+      }
+      if (leaf->op == kOpLiteral) {
+        window[pos++] = uint8_t(leaf->value);
+        kept = window[pos];
+        continue;
+      }
+      if (leaf->op == kOpEndOfBlock) {
+        result = kInflateOk;
+        break;
+      }
+      length = TakeValue(bits, leaf);
+    }
+    unsigned distance;
+    entry = distances[bits.Peek(kDistanceMask)];
+    bits.Refill();
+    if ((entry & kFastSlow) == 0) {
+      distance = TakeValue(bits, entry);
+    } else {
+      const CodeEntry* leaf =
+          codes.distanceTable == nullptr
+              ? nullptr
+              : bits.Decode(&codes.distanceTable[bits.Peek(codes.distanceMask)]);
+      if (leaf == nullptr) {
+        result = kInflateBadData;
+        break;
+      }
+      distance = TakeValue(bits, leaf);
+    }
+    // The common matches in chunks or words; the rest (sources that run past the window's end,
+    // targets near it, distances of 3, 5, 6 and 7) as the byte-wise path copies them.
+    window[pos] = kept;
+    unsigned source = (pos - distance) & kWindowMask;
+    unsigned further = source > pos ? source : pos;
+    bool chunks = distance >= 8 && further + length <= kFastCopyEnd;
+    bool words = distance < 8 && (0x16u >> distance & 1) != 0 && distance <= pos &&
+                 pos + length <= kFastCopyEnd;  // a distance of 1, 2 or 4
+    if (chunks || words) {
+      KeptTail tail(window + pos + length);
+      if (chunks) {
+        CopyChunks(window + pos, window + source, length);
+      } else {
+        CopyWordRepeat(window + pos, distance, length);
+      }
+      pos += length;
+    } else {
+      Decoder careful{0, 0, pos, window};
+      CopyMatch(careful, pos - distance, length);
+      pos = careful.pos;
+    }
+    kept = window[pos];
+  } while (bits.in <= lastRound && pos < kStretchWindowEnd);
+  window[pos] = kept;
+  d.pos = pos;
+  HandBack(d, bits, span.cursor);
+  return result;
+}
+
 int DecodeSymbolsFast(Decoder& d, const CodeEntry* literalTable, const CodeEntry* distanceTable,
-                      unsigned literalBits, unsigned distanceBits) {
-  bool viewsBuilt = false;
+                      unsigned literalBits, unsigned distanceBits, const unsigned* lengths,
+                      unsigned literalCount, unsigned distanceCount) {
+  bool tablesBuilt = false;
   const BlockCodes codes{literalTable, distanceTable, LowBitMasks[literalBits],
                          LowBitMasks[distanceBits]};
   for (;;) {
@@ -501,14 +674,12 @@ int DecodeSymbolsFast(Decoder& d, const CodeEntry* literalTable, const CodeEntry
     int result;
     if (literalTable != nullptr && span.end - span.cursor >= kStretchInput &&
         d.pos < kStretchWindowEnd) {
-      if (!viewsBuilt) {
-        BuildFastTable(literalTable, literalBits, fastTables.literal, kFastLiteralBits);
-        BuildFastTable(distanceTable, distanceBits, fastTables.distance, kFastDistanceBits);
-        viewsBuilt = true;
+      if (!tablesBuilt) {
+        BuildFastTable(lengths, literalCount, true);
+        BuildFastTable(lengths + literalCount, distanceCount, false);
+        tablesBuilt = true;
       }
-      const uint8_t* cursor;
-      result = DecodeStretch(d, span, cursor, codes);
-      TakeFrom(span.cursor, cursor);
+      result = DecodeStretch(d, span, codes);
     } else {
       result = DecodeOneSymbol(d, literalTable, distanceTable, literalBits, distanceBits);
     }
@@ -555,18 +726,11 @@ bool CopyStoredPlain(Decoder& d, unsigned length) {
   return true;
 }
 
-// Builds a table from `count` lengths, all equal to `length`.
-int BuildUniformTable(unsigned length, unsigned count, unsigned simpleCount,
-                      const uint16_t* baseList, const uint16_t* extraList, CodeEntry** table,
-                      unsigned* lookupBits) {
-  unsigned lengths[kMaxSymbols];
-  for (unsigned s = 0; s < count; s++) lengths[s] = length;
-  return BuildDecodeTable(lengths, count, simpleCount, baseList, extraList, table, lookupBits);
-}
-
 // Decodes one block's symbols with the block's tables, which are released whatever happens.
-int DecodeWithTables(unsigned literalBits, unsigned distanceBits) {
-  int result = DecodeSymbols(state.literalTable, state.distanceTable, literalBits, distanceBits);
+int DecodeWithTables(const unsigned* lengths, unsigned literalCount, unsigned distanceCount,
+                     unsigned literalBits, unsigned distanceBits) {
+  int result = DecodeSymbols(state.literalTable, state.distanceTable, literalBits, distanceBits,
+                             lengths, literalCount, distanceCount);
   ReleaseBlockTables();
   return result == kInflateOk ? kInflateOk : kInflateBadData;
 }
@@ -588,10 +752,9 @@ int ReadCodeLengths(Decoder& d, const CodeEntry* table, unsigned tableBits, unsi
     }
     // 16 repeats the previous length 3..6 times, 17 zero 3..10 times, 18 zero 11..138 times.
     unsigned extraBits = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
-    unsigned minimum = symbol == 18 ? 11 : 3;
-    if (!Need(d, extraBits)) return kInflateBadData;
-    unsigned repeat = minimum + Bits(d, extraBits);
-    Drop(d, extraBits);
+    unsigned repeat;
+    if (!TakeBits(d, extraBits, &repeat)) return kInflateBadData;
+    repeat += symbol == 18 ? 11 : 3;
     if (i + repeat > total) return kInflateBadData;
     if (symbol != 16) previous = 0;
     while (repeat-- > 0) lengths[i++] = previous;
@@ -621,12 +784,10 @@ unsigned InflateBitsLeft() {
 
 int DecodeBlock(bool* isFinal) {
   Decoder d = LoadDecoder();
-  if (!Need(d, 1)) return kInflateBadData;
-  *isFinal = (d.buffer & 1) != 0;
-  Drop(d, 1);
-  if (!Need(d, 2)) return kInflateBadData;
-  unsigned type = Bits(d, 2);
-  Drop(d, 2);
+  unsigned final, type;
+  if (!TakeBits(d, 1, &final)) return kInflateBadData;
+  *isFinal = final != 0;
+  if (!TakeBits(d, 2, &type)) return kInflateBadData;
   StoreDecoder(d);
   switch (type) {
     case 0:
@@ -643,12 +804,9 @@ int DecodeBlock(bool* isFinal) {
 int CopyStoredBlock() {
   Decoder d = LoadDecoder();
   Drop(d, d.count % 8);
-  if (!Need(d, 16)) return kInflateBadData;
-  unsigned length = Bits(d, 16);
-  Drop(d, 16);
-  if (!Need(d, 16)) return kInflateBadData;
-  if (Bits(d, 16) != (length ^ 0xffff)) return kInflateBadData;
-  Drop(d, 16);
+  unsigned length, complement;
+  if (!TakeBits(d, 16, &length) || !TakeBits(d, 16, &complement)) return kInflateBadData;
+  if (complement != (length ^ 0xffff)) return kInflateBadData;
   bool copied = inflateFastPath ? CopyStoredFast(d, length) : CopyStoredPlain(d, length);
   if (!copied) return kInflateBadData;
   StoreDecoder(d);
@@ -657,38 +815,35 @@ int CopyStoredBlock() {
 
 // RFC 1951 3.2.6: the fixed code. Built per block, like the dynamic ones.
 int DecodeFixedBlock() {
-  unsigned lengths[kMaxSymbols];
-  for (unsigned s = 0; s < 144; s++) lengths[s] = 8;
-  for (unsigned s = 144; s < 256; s++) lengths[s] = 9;
-  for (unsigned s = 256; s < 280; s++) lengths[s] = 7;
-  for (unsigned s = 280; s < 288; s++) lengths[s] = 8;
+  // Literals 0-143 have 8 bits, 144-255 9, 256-279 7 and 280-287 8; the 30 distances 5.
+  unsigned lengths[288 + 30];
+  for (unsigned s = 0; s < 288 + 30; s++)
+    lengths[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : s < 288 ? 8 : 5;
   unsigned literalBits = kFixedLiteralLookupBits;
   int result = BuildDecodeTable(lengths, 288, 257, LengthBase, LengthExtra, &state.literalTable,
                                 &literalBits);
   if (result != kInflateOk) return result;
   // 30 codes of five bits leave two patterns unassigned: result 1 is expected here.
   unsigned distanceBits = kFixedDistanceLookupBits;
-  result =
-      BuildUniformTable(5, 30, 0, DistanceBase, DistanceExtra, &state.distanceTable, &distanceBits);
+  result = BuildDecodeTable(lengths + 288, 30, 0, DistanceBase, DistanceExtra, &state.distanceTable,
+                            &distanceBits);
   if (result > kInflateBadData) {
     ReleaseTable(state.literalTable);
     return result;
   }
-  return DecodeWithTables(literalBits, distanceBits);
+  return DecodeWithTables(lengths, 288, 30, literalBits, distanceBits);
 }
 
 // RFC 1951 3.2.7: a dynamic block carries its codes as code lengths, themselves coded.
 int DecodeDynamicBlock() {
   Decoder d = LoadDecoder();
-  if (!Need(d, 5)) return kInflateBadData;
-  unsigned literalCount = 257 + Bits(d, 5);
-  Drop(d, 5);
-  if (!Need(d, 5)) return kInflateBadData;
-  unsigned distanceCount = 1 + Bits(d, 5);
-  Drop(d, 5);
-  if (!Need(d, 4)) return kInflateBadData;
-  unsigned lengthCodeCount = 4 + Bits(d, 4);
-  Drop(d, 4);
+  unsigned literalCount, distanceCount, lengthCodeCount;
+  if (!TakeBits(d, 5, &literalCount) || !TakeBits(d, 5, &distanceCount) ||
+      !TakeBits(d, 4, &lengthCodeCount))
+    return kInflateBadData;
+  literalCount += 257;
+  distanceCount += 1;
+  lengthCodeCount += 4;
   if (literalCount > 286 || distanceCount > 30) return kInflateBadData;
 
   unsigned lengths[286 + 30];
@@ -696,9 +851,7 @@ int DecodeDynamicBlock() {
     lengths[CodeLengthOrder[j]] = 0;
   }
   for (unsigned j = 0; j < lengthCodeCount; j++) {
-    if (!Need(d, 3)) return kInflateBadData;
-    lengths[CodeLengthOrder[j]] = Bits(d, 3);
-    Drop(d, 3);
+    if (!TakeBits(d, 3, &lengths[CodeLengthOrder[j]])) return kInflateBadData;
   }
   unsigned lengthBits = kCodeLengthLookupBits;
   int result =
@@ -727,14 +880,16 @@ int DecodeDynamicBlock() {
     ReleaseBlockTables();
     return result;
   }
-  return DecodeWithTables(literalBits, distanceBits);
+  return DecodeWithTables(lengths, literalCount, distanceCount, literalBits, distanceBits);
 }
 
 int DecodeSymbols(const CodeEntry* literalTable, const CodeEntry* distanceTable,
-                  unsigned literalBits, unsigned distanceBits) {
+                  unsigned literalBits, unsigned distanceBits, const unsigned* lengths,
+                  unsigned literalCount, unsigned distanceCount) {
   Decoder d = LoadDecoder();
   int result = inflateFastPath
-                   ? DecodeSymbolsFast(d, literalTable, distanceTable, literalBits, distanceBits)
+                   ? DecodeSymbolsFast(d, literalTable, distanceTable, literalBits, distanceBits,
+                                       lengths, literalCount, distanceCount)
                    : DecodeSymbolsPlain(d, literalTable, distanceTable, literalBits, distanceBits);
   if (result == kInflateOk) StoreDecoder(d);
   return result;
@@ -886,13 +1041,7 @@ int BuildDecodeTable(const unsigned* lengths, unsigned count, unsigned simpleCou
       for (unsigned index = pattern >> current.skipped; index < current.size; index += step) {
         current.table[index] = slot;
       }
-      // The next code: a bit-reversed increment of `length` bits.
-      unsigned mask = 1u << (length - 1);
-      while (pattern & mask) {
-        pattern ^= mask;
-        mask >>= 1;
-      }
-      pattern ^= mask;
+      pattern = NextReversed(pattern, length);
       while (level > 0 && (pattern & ((1u << levels[level].skipped) - 1)) != levels[level].prefix) {
         level--;
         skipped -= int(width);

@@ -75,8 +75,11 @@ int DecodeBlock(bool* isFinal);
 int CopyStoredBlock();
 int DecodeFixedBlock();
 int DecodeDynamicBlock();
+// `lengths` holds the literal/length code's `literalCount` code lengths and then the distance
+// code's `distanceCount`, as a dynamic block lists them.
 int DecodeSymbols(const CodeEntry* literalTable, const CodeEntry* distanceTable,
-                  unsigned literalBits, unsigned distanceBits);
+                  unsigned literalBits, unsigned distanceBits, const unsigned* lengths,
+                  unsigned literalCount, unsigned distanceCount);
 int BuildDecodeTable(const unsigned* lengths, unsigned count, unsigned simpleCount,
                      const uint16_t* baseList, const uint16_t* extraList, CodeEntry** table,
                      unsigned* lookupBits);

@@ -229,25 +229,31 @@ TEST_F(DeflatedEntryTest, EveryTruncatedArchiveEndsItsJob) {
   }
 }
 
-// The CRC in lanes against one table step per byte, over every length up to several rounds of
-// the lanes, at every alignment, and over whole blocks.
-TEST(Crc32Test, LanesAgreeWithBytewise) {
+// The CRC in lanes, and the carry-less one where the processor has it, against one table step
+// per byte, over every length up to several rounds of either, at every alignment, and over
+// whole blocks.
+TEST(Crc32Test, LanesAndCarrylessAgreeWithBytewise) {
   std::vector<uint8_t> data = sample_data::Make(Kind::kRandom, 70000, 11);
   EXPECT_EQ(~Crc32Update(0xFFFFFFFF, reinterpret_cast<const uint8_t*>("123456789"), 9),
             0xCBF43926u);
-  for (size_t start = 0; start < 9; start++) {
-    for (size_t length = 0; length < 300; length++) {
-      ASSERT_EQ(Crc32Update(0x12345678, data.data() + start, uint32_t(length)),
-                Crc32UpdateBytewise(0x12345678, data.data() + start, uint32_t(length)))
-          << start << " " << length;
+  for (auto update : {Crc32Update, Crc32UpdateLanes}) {
+    for (size_t start = 0; start < 17; start++) {
+      for (size_t length = 0; length < 400; length++) {
+        ASSERT_EQ(update(0x12345678, data.data() + start, uint32_t(length)),
+                  Crc32UpdateBytewise(0x12345678, data.data() + start, uint32_t(length)))
+            << start << " " << length;
+      }
     }
+    for (uint32_t length : {28671u, 28672u, 28673u, 65536u}) {
+      ASSERT_EQ(update(0xFFFFFFFF, data.data() + 3, length),
+                Crc32UpdateBytewise(0xFFFFFFFF, data.data() + 3, length));
+    }
+    EXPECT_EQ(~update(0xFFFFFFFF, data.data(), uint32_t(data.size())),
+              uint32_t(crc32(0, data.data(), uInt(data.size()))));
   }
-  for (uint32_t length : {28671u, 28672u, 28673u, 65536u}) {
-    ASSERT_EQ(Crc32Update(0xFFFFFFFF, data.data() + 3, length),
-              Crc32UpdateBytewise(0xFFFFFFFF, data.data() + 3, length));
-  }
-  EXPECT_EQ(~Crc32Update(0xFFFFFFFF, data.data(), uint32_t(data.size())),
-            uint32_t(crc32(0, data.data(), uInt(data.size()))));
+#if defined(__x86_64__)
+  EXPECT_EQ(crc32Carryless, __builtin_cpu_supports("pclmul") != 0);
+#endif
 }
 
 // Decrypting a buffer at once, or in pieces of any size one after the other (as a block is

@@ -428,6 +428,122 @@ TEST(BitstreamTest, ALongDistanceReadsWhatAShortCopyRanPast) {
   EXPECT_TRUE(run.output == expected);
 }
 
+// Streams for the fast loop's own paths, in one dynamic block whose literals have 3-bit codes
+// (so that two fit in one table look-up) and whose distances reach 1 to 12 and the whole
+// window. Each script is decoded over a window that holds an earlier entry's bytes, and is
+// followed by enough literals that the fast loop, which stops short of the input's end, runs
+// through all of it.
+struct Op {
+  unsigned length;  // 0: a literal
+  unsigned value;   // the literal, or the distance
+};
+
+struct FastLoopCase {
+  const char* name;
+  std::vector<Op> script;
+};
+
+std::vector<Op> Literals(const char* text) {
+  std::vector<Op> ops;
+  for (const char* c = text; *c; c++) ops.push_back({0, uint8_t(*c)});
+  return ops;
+}
+
+std::vector<Op> Join(std::initializer_list<std::vector<Op>> parts) {
+  std::vector<Op> ops;
+  for (const std::vector<Op>& part : parts) ops.insert(ops.end(), part.begin(), part.end());
+  return ops;
+}
+
+const FastLoopCase kFastLoopCases[] = {
+    // A single literal stores two bytes; the second is the window's older content, which a
+    // distance of the whole window reads at once.
+    {"WholeWindowDistanceAfterOneLiteral", Join({Literals("ABC"), {{10, 32768}, {3, 32768}}})},
+    {"WholeWindowDistanceAfterTwoLiterals", Join({Literals("AB"), {{10, 32768}}})},
+    {"NearlyWholeWindowDistanceAfterAMatch", {{0, 'A'}, {11, 4}, {19, 32761}, {12, 32767}}},
+    {"ShortDistances",
+     Join({Literals("ABCDBCDA"),
+           {{3, 1}, {10, 2}, {13, 3}, {19, 4}, {11, 5}, {14, 6}, {22, 7}, {12, 8}, {258, 3}},
+           {{258, 1}, {258, 2}, {258, 4}, {20, 9}, {3, 12}}})},
+    // At position 0 the source of a distance of 9 is the previous lap's last 9 bytes, and the
+    // rest of the match repeats what its start has just written.
+    {"SourceAcrossTheWindowEnd", {{22, 9}, {13, 3}, {258, 24600}, {258, 32768}}},
+    // 127 matches of 258 bring the output to 32,767: the next ones cross the window's end.
+    {"MatchesAcrossTheWindowEnd",
+     Join({Literals("A"), std::vector<Op>(127, Op{258, 4}), {{19, 5}, {258, 1}, {10, 32768}}})},
+};
+
+void PrintTo(const FastLoopCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class FastLoopTest : public testing::TestWithParam<FastLoopCase> {};
+
+TEST_P(FastLoopTest, DecodesLikeTheByteWisePath) {
+  HuffmanCode literal(Lengths(286, {{'A', 3},
+                                    {'B', 3},
+                                    {'C', 3},
+                                    {'D', 3},
+                                    {256, 3},
+                                    {257, 4},
+                                    {264, 4},
+                                    {265, 4},
+                                    {266, 4},
+                                    {269, 4},
+                                    {285, 4}}));
+  HuffmanCode distance(
+      Lengths(30, {{0, 3}, {1, 3}, {2, 3}, {3, 3}, {4, 3}, {5, 3}, {6, 3}, {29, 3}}));
+  struct Length {
+    unsigned symbol, base, extraBits;
+  };
+  const Length kLengths[] = {{257, 3, 0},  {264, 10, 0}, {265, 11, 1},
+                             {266, 13, 1}, {269, 19, 2}, {285, 258, 0}};
+  struct Distance {
+    unsigned symbol, base, extraBits;
+  };
+  const Distance kDistances[] = {{0, 1, 0}, {1, 2, 0}, {2, 3, 0}, {3, 4, 0},
+                                 {4, 5, 1}, {5, 7, 1}, {6, 9, 2}, {29, 24577, 13}};
+  std::vector<uint8_t> window(32768);
+  for (size_t i = 0; i < window.size(); i++) window[i] = uint8_t(i * 29 + i / 256);
+  memcpy(HarnessWindow(), window.data(), window.size());
+
+  BitWriter bits;
+  PutPlainDynamicHeader(bits, true, literal.lengths(), distance.lengths());
+  std::vector<uint8_t> expected;
+  size_t pos = 0;  // where the next byte goes in the window
+  auto put = [&](uint8_t byte) {
+    expected.push_back(byte);
+    window[pos++ % 32768] = byte;
+  };
+  std::vector<Op> script = GetParam().script;
+  for (int i = 0; i < 64; i++) script.push_back({0, uint8_t("ABCD"[i % 4])});
+  for (const Op& op : script) {
+    if (op.length == 0) {
+      literal.Put(bits, op.value);  // literal
+      put(uint8_t(op.value));
+      continue;
+    }
+    const Length* l = kLengths;
+    while (!(op.length >= l->base && op.length < l->base + (1u << l->extraBits))) l++;
+    literal.Put(bits, l->symbol);                 // length symbol
+    bits.Put(op.length - l->base, l->extraBits);  //   and its extra bits
+    const Distance* d = kDistances;
+    while (!(op.value >= d->base && op.value < d->base + (1u << d->extraBits))) d++;
+    distance.Put(bits, d->symbol);               // distance symbol
+    bits.Put(op.value - d->base, d->extraBits);  //   and its extra bits
+    for (unsigned k = 0; k < op.length; k++) put(window[(pos + 32768 - op.value) % 32768]);
+  }
+  literal.Put(bits, 256);  // end of block
+  InflateRun run = Decode(bits.Finish(), false);
+  ASSERT_EQ(run.result, kInflateOk);
+  EXPECT_TRUE(run.output == expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, FastLoopTest, testing::ValuesIn(kFastLoopCases),
+                         [](const testing::TestParamInfo<FastLoopCase>& info) {
+                           return info.param.name;
+                         });
+
 // Distance codes up to 15 bits need tables three levels deep under a six-bit first level.
 // Every distance symbol 0..15 is used once, with lengths 1, 2, ..., 14, 15, 15.
 TEST(BitstreamTest, LongDistanceCodesDecodeThroughSubTables) {
