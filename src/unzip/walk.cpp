@@ -72,7 +72,8 @@ void SkipForward(uint32_t count) {
     SeekPlatformFile(extractionJob.archiveFile, static_cast<int32_t>(kLargestStep), false);
     count -= kLargestStep;
   }
-  SeekPlatformFile(extractionJob.archiveFile, static_cast<int32_t>(count), false);
+  // Most extra fields and comments are empty: nothing to step over, no call.
+  if (count) SeekPlatformFile(extractionJob.archiveFile, static_cast<int32_t>(count), false);
 }
 
 void ReadLocalHeader() {

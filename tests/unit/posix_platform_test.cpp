@@ -1,11 +1,14 @@
 // The POSIX side of the extractor's seam: stored names in code page 437 become UTF-8 and back,
 // the conversion never cuts a character in half, and names flagged UTF-8 are taken only when
-// they are well-formed (the decoder that SETUP.EXE spells them with on Windows).
+// they are well-formed (the decoder that SETUP.EXE spells them with on Windows), and the
+// archive, read through a buffer of the platform's own, reads and seeks as the file itself does.
 #include "unzip/posix/posix_platform.h"
 
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <unistd.h>
 
+#include <random>
 #include <string>
 
 #include "unzip/platform.h"
@@ -107,6 +110,54 @@ TEST(PosixPlatform, NamesFlaggedUtf8AreTakenOnlyWhenWellFormed) {
   char written[64];
   EXPECT_TRUE(StoredNameToFileName("caf\xe9.txt", false, written, sizeof written));
   EXPECT_STREQ(written, "caf\xce\x98.txt");
+}
+
+// Random reads (small and larger than the buffer) and seeks (back, forward, from the start,
+// past the end) on the archive, against the same calls on the file's bytes themselves.
+TEST(PosixPlatform, TheArchiveReadsAndSeeksAsTheFileDoes) {
+  std::mt19937 random(7);
+  std::string bytes(50000, '\0');
+  for (char& c : bytes) c = static_cast<char>(random());
+  char path[] = "/tmp/ks-archive-reader-XXXXXX";
+  int file = mkstemp(path);
+  ASSERT_GE(file, 0);
+  ASSERT_EQ(write(file, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  close(file);
+  PlatformFile archive = OpenArchiveFile(path);
+  ASSERT_NE(archive, kNoFile);
+  long position = 0;
+  for (int step = 0; step < 4000; ++step) {
+    SCOPED_TRACE(step);
+    switch (random() % 4) {
+      case 0: {
+        uint32_t count = random() % 3 ? random() % 64 : random() % 20000;
+        std::string got(count, '\0');
+        long expected = std::max(0L, std::min<long>(count, long(bytes.size()) - position));
+        ASSERT_EQ(ReadPlatformFile(archive, got.data(), count), expected);
+        if (expected) {
+          ASSERT_EQ(got.substr(0, expected), bytes.substr(position, expected));
+        }
+        position += expected;
+        break;
+      }
+      case 1: {
+        int32_t offset = static_cast<int32_t>(random() % 20000) - 10000;
+        bool moves = position + offset >= 0;
+        ASSERT_EQ(SeekPlatformFile(archive, offset, false), moves);
+        if (moves) position += offset;
+        break;
+      }
+      case 2:
+        position = random() % (bytes.size() + 100);
+        ASSERT_TRUE(SeekPlatformFile(archive, static_cast<int32_t>(position), true));
+        break;
+      default:
+        ASSERT_EQ(TellPlatformFile(archive), position);
+    }
+  }
+  ASSERT_EQ(SeekPlatformFileToEnd(archive), static_cast<int32_t>(bytes.size()));
+  ClosePlatformFile(archive);
+  unlink(path);
 }
 
 }  // namespace

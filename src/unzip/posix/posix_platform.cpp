@@ -8,7 +8,6 @@
 #include <string.h>
 #include <strings.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -138,6 +137,80 @@ void FailAllocationAfter(int successes) {
   allocationsBeforeFailure = successes;
 }
 
+namespace {
+
+// The archive is read through a small buffer of its own: the walk takes its records a few bytes
+// at a time (a signature, a fixed part, a name, a seek over an empty extra field), and a system
+// call for each costs more than the copy. A read as large as the buffer goes straight to the
+// caller. `start` is the file position of the buffer's first byte; the file itself stands at
+// start + length, and the reader's position is start + used.
+struct ArchiveReader {
+  int file = -1;
+  off_t start;
+  uint32_t used, length;
+  uint8_t bytes[8192];
+};
+ArchiveReader archiveReader;
+
+bool IsArchive(PlatformFile file) {
+  return archiveReader.file >= 0 && archiveReader.file == static_cast<int>(file);
+}
+
+// Reads what the file gives, up to `count` bytes, retrying interrupted calls.
+uint32_t ReadFully(int file, void* buffer, uint32_t count) {
+  uint32_t done = 0;
+  while (done < count) {
+    ssize_t got = read(file, static_cast<char*>(buffer) + done, count - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<uint32_t>(got);
+  }
+  return done;
+}
+
+uint32_t ReadBuffered(void* buffer, uint32_t count) {
+  ArchiveReader& r = archiveReader;
+  uint8_t* target = static_cast<uint8_t*>(buffer);
+  uint32_t done = 0;
+  while (done < count) {
+    if (r.used == r.length) {
+      r.start += r.length;
+      r.used = r.length = 0;
+      if (count - done >= sizeof r.bytes) {
+        uint32_t got = ReadFully(r.file, target + done, count - done);
+        r.start += got;
+        return done + got;
+      }
+      // One call: from a pipe it gives what has come so far and does not wait for a full buffer.
+      ssize_t got;
+      do got = read(r.file, r.bytes, sizeof r.bytes);
+      while (got < 0 && errno == EINTR);
+      if (got <= 0) break;
+      r.length = static_cast<uint32_t>(got);
+    }
+    uint32_t piece = r.length - r.used < count - done ? r.length - r.used : count - done;
+    memcpy(target + done, r.bytes + r.used, piece);
+    r.used += piece;
+    done += piece;
+  }
+  return done;
+}
+
+// Within the buffer a seek only moves the reader; elsewhere the file moves and the buffer empties.
+bool SeekBuffered(off_t target) {
+  ArchiveReader& r = archiveReader;
+  if (target >= r.start && target <= r.start + static_cast<off_t>(r.length)) {
+    r.used = static_cast<uint32_t>(target - r.start);
+    return true;
+  }
+  if (target < 0 || lseek(r.file, target, SEEK_SET) < 0) return false;
+  r.start = target;
+  r.used = r.length = 0;
+  return true;
+}
+
+}  // namespace
+
 // The seam.
 
 PlatformFile OpenArchiveFile(const char* path) {
@@ -148,6 +221,9 @@ PlatformFile OpenArchiveFile(const char* path) {
     close(file);
     return kNoFile;
   }
+  archiveReader.file = file;
+  archiveReader.start = 0;
+  archiveReader.used = archiveReader.length = 0;
   return file;
 }
 
@@ -156,6 +232,12 @@ PlatformFile OpenArchiveFile(const char* path) {
 // one, also without following a link: the entry is written where the path shown says, whatever
 // the folders below the destination hold or come to hold meanwhile.
 PlatformFile CreatePlatformFile(const char* path, uint32_t rootLength, bool createFolders) {
+  constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
+  // A name right in the destination folder: the same as opening that folder first, in one call.
+  if (!strchr(path + rootLength, '/')) {
+    int file = open(path, kCreateFlags, 0666);
+    return file < 0 ? kNoFile : file;
+  }
   char root[PATH_MAX];
   if (rootLength >= sizeof root) return kNoFile;
   memcpy(root, path, rootLength);
@@ -174,20 +256,14 @@ PlatformFile CreatePlatformFile(const char* path, uint32_t rootLength, bool crea
     component = slash + 1;
   }
   if (folder < 0) return kNoFile;
-  int file = openat(folder, component, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  int file = openat(folder, component, kCreateFlags, 0666);
   close(folder);
   return file < 0 ? kNoFile : file;
 }
 
 int32_t ReadPlatformFile(PlatformFile file, void* buffer, uint32_t count) {
-  uint32_t done = 0;
-  while (done < count) {
-    ssize_t got = read(static_cast<int>(file), static_cast<char*>(buffer) + done, count - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    done += static_cast<uint32_t>(got);
-  }
-  return static_cast<int32_t>(done);
+  if (IsArchive(file)) return static_cast<int32_t>(ReadBuffered(buffer, count));
+  return static_cast<int32_t>(ReadFully(static_cast<int>(file), buffer, count));
 }
 
 int32_t WritePlatformFile(PlatformFile file, const void* buffer, uint32_t count) {
@@ -204,6 +280,8 @@ int32_t WritePlatformFile(PlatformFile file, const void* buffer, uint32_t count)
 }
 
 bool SeekPlatformFile(PlatformFile file, int32_t offset, bool fromStart) {
+  if (IsArchive(file))
+    return SeekBuffered(fromStart ? offset : archiveReader.start + archiveReader.used + offset);
   return lseek(static_cast<int>(file), offset, fromStart ? SEEK_SET : SEEK_CUR) >= 0;
 }
 
@@ -217,14 +295,21 @@ int32_t Position(off_t position) {
 }  // namespace
 
 int32_t TellPlatformFile(PlatformFile file) {
+  if (IsArchive(file)) return Position(archiveReader.start + archiveReader.used);
   return Position(lseek(static_cast<int>(file), 0, SEEK_CUR));
 }
 
 int32_t SeekPlatformFileToEnd(PlatformFile file) {
-  return Position(lseek(static_cast<int>(file), 0, SEEK_END));
+  off_t end = lseek(static_cast<int>(file), 0, SEEK_END);
+  if (IsArchive(file) && end >= 0) {
+    archiveReader.start = end;
+    archiveReader.used = archiveReader.length = 0;
+  }
+  return Position(end);
 }
 
 void ClosePlatformFile(PlatformFile file) {
+  if (IsArchive(file)) archiveReader.file = -1;
   close(static_cast<int>(file));
 }
 
@@ -246,11 +331,10 @@ void SetPlatformFileTime(PlatformFile file, uint16_t dosDate, uint16_t dosTime) 
       local.tm_min > 59 || local.tm_sec > 59)
     return;
   time_t stamp = mktime(&local);
-  struct stat status;
-  if (stamp == static_cast<time_t>(-1) || fstat(static_cast<int>(file), &status) != 0) return;
-  // The last-access time stays as it is.
-  struct timeval times[2] = {{status.st_atime, 0}, {stamp, 0}};
-  futimes(static_cast<int>(file), times);
+  if (stamp == static_cast<time_t>(-1)) return;
+  // The last-access time stays as it is, to the nanosecond.
+  struct timespec times[2] = {{0, UTIME_OMIT}, {stamp, 0}};
+  futimens(static_cast<int>(file), times);
 }
 
 void* AllocateWindowMemory(uint32_t size) {
