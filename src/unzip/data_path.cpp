@@ -13,8 +13,6 @@ bool dataPathFastPath = true;
 
 namespace {
 
-constexpr uint16_t kMethodStored = 0;
-constexpr uint16_t kMethodDeflated = 8;
 // Bytes a writer may leave after the end of a Deflate stream within the entry's data.
 constexpr uint32_t kPaddingBytes = 4;
 

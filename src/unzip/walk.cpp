@@ -20,8 +20,6 @@ constexpr uint16_t kFlagEncrypted = 1;
 constexpr uint16_t kFlagStreamed = 8;  // CRC and sizes follow the data
 constexpr uint16_t kFlagStrongEncryption = 0x40;
 constexpr uint16_t kFlagUtf8Name = 0x800;
-constexpr uint16_t kMethodStored = 0;
-constexpr uint16_t kMethodDeflated = 8;
 constexpr uint16_t kMethodAes = 99;
 constexpr uint16_t kExtraZip64 = 0x0001;
 

@@ -8,6 +8,10 @@
 constexpr uint32_t kLocalHeaderSignature = 0x04034b50;
 constexpr uint32_t kCentralHeaderSignature = 0x02014b50;
 constexpr uint32_t kEndRecordSignature = 0x06054b50;
+
+// The compression methods the engine decodes.
+constexpr uint16_t kMethodStored = 0;
+constexpr uint16_t kMethodDeflated = 8;
 constexpr uint32_t kDescriptorSignature = 0x08074b50;
 
 // Opens the job's archive and positions it at the request's offset; aborts when it cannot.
