@@ -16,6 +16,19 @@ void AppendSeparator(char* text) {
   text[length + 1] = '\0';
 }
 
+void CreateFolderLevels(const char* path, int from) {
+  char level[3 * kPathChars];  // a file's path in a multi-byte code page may be that long
+  lstrcpynA(level, path, sizeof level);
+  if (lstrlenA(level) < from) return;
+  for (char* p = level + from; *p; ++p) {
+    if (*p != '\\' && *p != '/') continue;
+    char separator = *p;
+    *p = '\0';
+    CreateDirectoryA(level, nullptr);
+    *p = separator;
+  }
+}
+
 bool EnterInstallPath() {
   const char* path = setupState.installPath;
   return SetCurrentDirectoryA(path[1] == ':' && path[2] == '\0' ? setupState.installFolder : path);

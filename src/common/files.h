@@ -11,6 +11,12 @@ bool FileExists(const char* path);
 // Appends a backslash unless `text` already ends in a backslash or a forward slash.
 void AppendSeparator(char* text);
 
+// Creates each missing folder on the way to `path` whose name ends at a separator at index
+// `from` or beyond (a slash or a backslash): for a folder path ending in a separator, every level
+// of it; for a file's path, the folders it lies in. A level that exists, or cannot be made, is
+// passed over: what uses the path finds out.
+void CreateFolderLevels(const char* path, int from);
+
 // Makes the install folder the current one. A drive's root is entered as "C:\": "C:" alone
 // would name the drive's current folder.
 bool EnterInstallPath();

@@ -91,27 +91,12 @@ bool CountArchive() {
   return true;
 }
 
-// Creates every missing level of `path` below its root ("C:\", or the "\\" of a network
-// path, which cannot be made). A level that exists fails harmlessly; one that cannot be made
-// leaves the folder unusable, which the directory change after it finds.
-void CreateFolderLevels(const char* path) {
-  constexpr int kRootEnd = 2;  // the separator after "C:", the second one of "\\"
-  char level[kPathChars];
-  CopyText(level, path, kPathChars);
-  for (char* p = level; *p; ++p) {
-    if ((*p != '\\' && *p != '/') || p - level <= kRootEnd) continue;
-    char separator = *p;
-    *p = '\0';
-    CreateDirectoryA(level, nullptr);
-    *p = separator;
-  }
-  CreateDirectoryA(level, nullptr);
-}
-
 // Makes the install folder the current one, creating it first when needed.
 bool EnterInstallFolder(HWND dialog) {
   if (EnterInstallPath()) return true;
-  CreateFolderLevels(setupState.installPath);
+  // Every level below the root ("C:\", or the "\\" of a network path, which cannot be made).
+  constexpr int kBelowRoot = 3;
+  CreateFolderLevels(setupState.installFolder, kBelowRoot);
   if (EnterInstallPath()) return true;
   ShowMessage(dialog, MSG_CANNOT_CREATE_FOLDER, MB_ICONINFORMATION, setupState.installPath);
   return false;

@@ -39,12 +39,6 @@ uint32_t Get32(const uint8_t* p) {
   return value;
 }
 
-bool SameBytes(const uint8_t* a, const uint8_t* b, uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i)
-    if (a[i] != b[i]) return false;
-  return true;
-}
-
 // The local header's CRC and sizes, which a central record (at its offset 16) and a data
 // descriptor hold in the same order.
 uint8_t* EntryValues() {
@@ -175,7 +169,7 @@ bool CentralRecordMatches(const uint8_t* fixed) {
   if (Get16(fixed + 28) != h.nameLength || Get16(fixed + 10) != h.method) return false;
   uint32_t kept = static_cast<uint32_t>(strlen(job.entryName));
   if (ReadPlatformFile(job.archiveFile, job.inputBuffer, kept) != static_cast<int32_t>(kept) ||
-      !SameBytes(job.inputBuffer, reinterpret_cast<uint8_t*>(job.entryName), kept))
+      memcmp(job.inputBuffer, job.entryName, kept) != 0)
     return false;
   for (uint32_t i = 0; i < 12; i += 4) {
     uint32_t local = Get32(EntryValues() + i);
@@ -298,11 +292,11 @@ void StepOverDescriptor() {
   const uint8_t* values = bytes;
   // The signature is optional, and a CRC may look like it: the values decide.
   if (Get32(bytes) == kDescriptorSignature &&
-      !SameBytes(bytes, EntryValues(), kDescriptorValueBytes)) {
+      memcmp(bytes, EntryValues(), kDescriptorValueBytes) != 0) {
     ReadArchive(bytes + kDescriptorValueBytes, 4);
     values = bytes + 4;
   }
-  if (!SameBytes(values, EntryValues(), kDescriptorValueBytes))
+  if (memcmp(values, EntryValues(), kDescriptorValueBytes) != 0)
     RefuseEntry(kReasonDescriptorMismatch, MSG_INVALID_HEADER);
   extractionJob.hasDataDescriptor = false;
 }

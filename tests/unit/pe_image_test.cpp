@@ -147,6 +147,7 @@ const std::map<std::string, std::set<std::string>> kAllowedImports = {
         "free",
         "longjmp",
         "malloc",
+        "memcmp",
         "memcpy",
         "memmove",
         "memset",

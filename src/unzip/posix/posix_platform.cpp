@@ -156,15 +156,25 @@ bool IsArchive(PlatformFile file) {
   return archiveReader.file >= 0 && archiveReader.file == static_cast<int>(file);
 }
 
-// Reads what the file gives, up to `count` bytes, retrying interrupted calls.
+// Empties the buffer, the reader standing at `position`.
+void EmptyReaderAt(off_t position) {
+  archiveReader.start = position;
+  archiveReader.used = archiveReader.length = 0;
+}
+
+// One read, repeated only when a signal interrupts it. From a pipe it gives what has come so far.
+ssize_t ReadOnce(int file, void* buffer, uint32_t count) {
+  ssize_t got;
+  do got = read(file, buffer, count);
+  while (got < 0 && errno == EINTR);
+  return got;
+}
+
+// Reads what the file gives, up to `count` bytes.
 uint32_t ReadFully(int file, void* buffer, uint32_t count) {
   uint32_t done = 0;
-  while (done < count) {
-    ssize_t got = read(file, static_cast<char*>(buffer) + done, count - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    done += static_cast<uint32_t>(got);
-  }
+  for (ssize_t got; done < count; done += static_cast<uint32_t>(got))
+    if ((got = ReadOnce(file, static_cast<char*>(buffer) + done, count - done)) <= 0) break;
   return done;
 }
 
@@ -174,17 +184,14 @@ uint32_t ReadBuffered(void* buffer, uint32_t count) {
   uint32_t done = 0;
   while (done < count) {
     if (r.used == r.length) {
-      r.start += r.length;
-      r.used = r.length = 0;
+      EmptyReaderAt(r.start + r.length);
       if (count - done >= sizeof r.bytes) {
         uint32_t got = ReadFully(r.file, target + done, count - done);
         r.start += got;
         return done + got;
       }
-      // One call: from a pipe it gives what has come so far and does not wait for a full buffer.
-      ssize_t got;
-      do got = read(r.file, r.bytes, sizeof r.bytes);
-      while (got < 0 && errno == EINTR);
+      // One read, not a full buffer: from a pipe the rest may not have come yet.
+      ssize_t got = ReadOnce(r.file, r.bytes, sizeof r.bytes);
       if (got <= 0) break;
       r.length = static_cast<uint32_t>(got);
     }
@@ -204,8 +211,7 @@ bool SeekBuffered(off_t target) {
     return true;
   }
   if (target < 0 || lseek(r.file, target, SEEK_SET) < 0) return false;
-  r.start = target;
-  r.used = r.length = 0;
+  EmptyReaderAt(target);
   return true;
 }
 
@@ -222,8 +228,7 @@ PlatformFile OpenArchiveFile(const char* path) {
     return kNoFile;
   }
   archiveReader.file = file;
-  archiveReader.start = 0;
-  archiveReader.used = archiveReader.length = 0;
+  EmptyReaderAt(0);
   return file;
 }
 
@@ -301,10 +306,7 @@ int32_t TellPlatformFile(PlatformFile file) {
 
 int32_t SeekPlatformFileToEnd(PlatformFile file) {
   off_t end = lseek(static_cast<int>(file), 0, SEEK_END);
-  if (IsArchive(file) && end >= 0) {
-    archiveReader.start = end;
-    archiveReader.used = archiveReader.length = 0;
-  }
+  if (IsArchive(file) && end >= 0) EmptyReaderAt(end);
   return Position(end);
 }
 

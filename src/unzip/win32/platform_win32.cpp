@@ -40,16 +40,7 @@ PlatformFile OpenArchiveFile(const char* path) {
 
 // The folders below the destination are created one after the other; those that exist stay.
 PlatformFile CreatePlatformFile(const char* path, uint32_t rootLength, bool createFolders) {
-  if (createFolders) {
-    char folder[MAX_PATH * 3];
-    lstrcpynA(folder, path, sizeof folder);
-    for (char* p = folder + rootLength; *p; ++p) {
-      if (*p != '\\') continue;
-      *p = '\0';
-      CreateDirectoryA(folder, nullptr);
-      *p = '\\';
-    }
-  }
+  if (createFolders) CreateFolderLevels(path, static_cast<int>(rootLength));
   return FileOf(
       CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
