@@ -26,3 +26,10 @@ add_test(NAME e2e.packed_distribution_prepare
                  ${KS_WINE_TREE} ${CMAKE_BINARY_DIR}/packed-e2e)
 set_tests_properties(e2e.packed_distribution_prepare PROPERTIES FIXTURES_SETUP packed_distribution)
 set_tests_properties(e2e.packed_distribution_test PROPERTIES FIXTURES_REQUIRED packed_distribution)
+
+# The package test runs what `ksdist package` made natively just before it.
+add_test(NAME e2e.package_prepare
+         COMMAND ${KS_ROOT}/tests/e2e/package_prepare.sh $<TARGET_FILE:ksdist> ${KS_WINE_TREE}
+                 ${CMAKE_BINARY_DIR}/package-e2e)
+set_tests_properties(e2e.package_prepare PROPERTIES FIXTURES_SETUP package)
+set_tests_properties(e2e.package_test PROPERTIES FIXTURES_REQUIRED package)

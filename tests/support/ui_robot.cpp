@@ -224,10 +224,15 @@ ChildProcess::ChildProcess(const std::string& commandLine, const std::string& cu
   threadId_ = info.dwThreadId;
 }
 
+ChildProcess::ChildProcess(DWORD processId)
+    : process_(OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId)), id_(processId) {
+  if (!process_) ADD_FAILURE() << "cannot open process " << processId;
+}
+
 ChildProcess::~ChildProcess() {
   if (!process_) return;
   if (!Wait(0)) Terminate();
-  CloseHandle(thread_);
+  if (thread_) CloseHandle(thread_);
   CloseHandle(process_);
 }
 

@@ -224,6 +224,7 @@ const std::map<std::string, std::vector<Export>> kTreeLibraries = {
     {"tests/fixtures/ksshlex1.dll",
      {{"DllCanUnloadNow", 0}, {"DllGetClassObject", 12}, {"WorkerTestRecord", kCdecl}}},
     {"tests/fixtures/progress_gate.dll", {{"ProgressGateHook", 12}}},
+    {"tests/fixtures/planted.dll", {}},
 };
 
 // Every program and library that the i686 tree builds, by its path in the tree.

@@ -248,7 +248,9 @@ void ReportProgressTotal(uint32_t sideFileBytes, const DistFile& archive, Report
     report.Note("progress total", "the meter holds 65,535 steps at most: its bar will be wrong");
 }
 
-int Verify(const std::string& dist) {
+}  // namespace
+
+int VerifyDistribution(const std::string& dist) {
   struct stat status;
   if (stat(dist.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
     std::fprintf(stderr, "ksdist verify: %s: not a folder\n", dist.c_str());
@@ -285,8 +287,6 @@ int Verify(const std::string& dist) {
   return kExitError;
 }
 
-}  // namespace
-
 int RunVerify(int argc, char** argv) {
   if (argc == 1 && (std::string(argv[0]) == "--help" || std::string(argv[0]) == "-h")) {
     std::fputs(kVerifyHelp, stdout);
@@ -298,5 +298,5 @@ int RunVerify(int argc, char** argv) {
     return kExitUsage;
   }
   CatchInterrupt();
-  return Verify(argv[0]);
+  return VerifyDistribution(argv[0]);
 }
