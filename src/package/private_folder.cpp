@@ -9,15 +9,14 @@ constexpr int kNameTries = 64;
 constexpr int kRemoveTries = 30;
 constexpr DWORD kRemovePauseMs = 100;
 
-// Bits that another user cannot foresee: the counter's ticks, the time, the process and thread
-// ids and where the stack lies, stirred with every try so that no two tries repeat.
+// Bits that another user cannot foresee: the counter's ticks, the time, the process id and where
+// the stack lies, stirred with every try so that no two tries repeat.
 DWORD NextNameBits() {
   static DWORD state;
   LARGE_INTEGER counter = {};
   QueryPerformanceCounter(&counter);
   DWORD mixed = state ^ counter.LowPart ^ counter.HighPart ^ GetTickCount() ^
-                (GetCurrentProcessId() << 16) ^ GetCurrentThreadId() ^
-                static_cast<DWORD>(reinterpret_cast<UINT_PTR>(&counter));
+                (GetCurrentProcessId() << 16) ^ static_cast<DWORD>(reinterpret_cast<UINT_PTR>(&counter));
   mixed ^= mixed >> 16;
   mixed *= 0x7FEB352Du;
   mixed ^= mixed >> 15;
@@ -54,7 +53,6 @@ void RemovePrivateFolder(const char* folder) {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         CopyText(path, folder, kPathChars);
         AppendText(path, found.cFileName, kPathChars);
-        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(path);
       } while (FindNextFileA(search, &found));
       FindClose(search);

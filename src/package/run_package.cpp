@@ -10,6 +10,7 @@
 #include "package/unpack_window.h"
 #include "setup/command_tail.h"
 #include "unzip/extraction.h"
+#include "unzip/platform.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ constexpr char kDamaged[] = "The package is damaged: download it again";
 constexpr char kCannotUnpack[] = "The package cannot be unpacked into %s";
 constexpr char kCannotStart[] = "Setup cannot be started from %s";
 constexpr char kSetupName[] = "SETUP.EXE";
-constexpr char kArgv0[] = " -argv0 ";
+constexpr char kArgv0[] = " -argv0 ";  // after the tail, which may be empty
 
 // The payload begins where the image's last section ends in the file: the loaded image's own
 // headers say where that is.
@@ -32,6 +33,15 @@ DWORD PayloadOffset() {
     if (section->PointerToRawData + section->SizeOfRawData > end)
       end = section->PointerToRawData + section->SizeOfRawData;
   return end;
+}
+
+// The bytes after the stub; 0 when the package cannot be read (its test then fails).
+DWORD PayloadSize(const char* packagePath, DWORD offset) {
+  PlatformFile file = OpenArchiveFile(packagePath);
+  if (file == kNoFile) return 0;
+  int32_t size = SeekPlatformFileToEnd(file);
+  ClosePlatformFile(file);
+  return size > static_cast<int32_t>(offset) ? size - offset : 0;
 }
 
 // A quiet run writes the failure to the log; an interactive one shows it in a box.
@@ -53,27 +63,20 @@ bool RunPass(const char* packagePath, DWORD offset, const char* folder, int pass
   request.archivePath = packagePath;
   request.destinationFolder = folder;
   request.archiveOffset = static_cast<int32_t>(offset);
-  HANDLE file = CreateFileA(packagePath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  DWORD size = file == INVALID_HANDLE_VALUE ? 0 : GetFileSize(file, nullptr);
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-  BeginUnpackPass(pass, 2, size > offset ? size - offset : 0, setupState.quiet);
+  BeginUnpackPass(pass, 2, PayloadSize(packagePath, offset), setupState.quiet);
   return RunExtractionJob(&request) != 0 && request.result == 0 && !UnpackFailed();
 }
 
 // `"folder\SETUP.EXE" tail -argv0 package`, in memory from the heap.
 char* SetupCommandLine(const char* folder, const char* tail, const char* packagePath) {
-  size_t length = 1 + strlen(folder) + sizeof kSetupName + 2 + strlen(tail) + sizeof kArgv0 +
-                  strlen(packagePath);
+  int length = static_cast<int>(1 + strlen(folder) + sizeof kSetupName + 2 + strlen(tail) +
+                                sizeof kArgv0 + strlen(packagePath));
   char* line = static_cast<char*>(malloc(length));
   if (!line) return nullptr;
-  wsprintfA(line, "\"%s%s\"", folder, kSetupName);
-  if (*tail) {
-    lstrcatA(line, " ");
-    lstrcatA(line, tail);
-  }
-  lstrcatA(line, kArgv0);
-  lstrcatA(line, packagePath);
+  wsprintfA(line, "\"%s%s\" ", folder, kSetupName);
+  AppendText(line, tail, length);
+  AppendText(line, kArgv0, length);
+  AppendText(line, packagePath, length);
   return line;
 }
 

@@ -25,7 +25,6 @@ struct UnpackView {
   UINT unitShift;  // extractor units are shifted right by this to fit the meter
   UINT range;
   bool failed;
-  char subject[kPathChars];
 };
 UnpackView view;
 
@@ -55,23 +54,20 @@ HWND AddChild(const char* className, const char* text, DWORD style, int x, int y
   return child;
 }
 
-// A centred window that is not a dialog: the stub has no resource beside the manifest and icon.
+// A plain window, not a dialog: the stub carries no resources beside its manifest and icon.
 void ShowWindowNow() {
   HINSTANCE instance = GetModuleHandleA(nullptr);
   WNDCLASSA windowClass = {};
   windowClass.lpfnWndProc = UnpackWindowProc;
   windowClass.hInstance = instance;
-  windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(1));
   windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   windowClass.lpszClassName = kWindowClass;
   RegisterClassA(&windowClass);
   RegisterMeterClass(instance);
-  int x = (GetSystemMetrics(SM_CXSCREEN) - kWidth) / 2;
-  int y = (GetSystemMetrics(SM_CYSCREEN) - kHeight) / 2;
   view.window = CreateWindowExA(0, kWindowClass, "Kestra Setup",
-                                WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, x, y, kWidth,
-                                kHeight, nullptr, nullptr, instance, nullptr);
+                                WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, CW_USEDEFAULT,
+                                CW_USEDEFAULT, kWidth, kHeight, nullptr, nullptr, instance, nullptr);
   if (!view.window) return;
   AddChild("STATIC", "Unpacking Kestra Setup...", 0, 12, 10, 290, 16, -1);
   view.meter = AddChild("Meter", "", WS_BORDER, 12, 32, 290, 20, kMeterId);
@@ -106,10 +102,6 @@ bool UnpackFailed() {
   return view.failed;
 }
 
-const char* UnpackFailureSubject() {
-  return view.subject;
-}
-
 void EndUnpackWindow() {
   if (view.window) DestroyWindow(view.window);
   view.window = view.meter = nullptr;
@@ -133,12 +125,11 @@ bool PumpPlatformMessages(void*) {
   return view.cancelled;
 }
 
-// The extractor's message is made of "%s" alone: what the stub keeps is the name it is about.
+// The extractor's own texts are not shown: the stub says in its words what went wrong.
 const char* PlatformMessageText(int) {
-  return "%s";
+  return "";
 }
 
-void ShowPlatformError(void*, int, const char* text, int, const char*) {
+void ShowPlatformError(void*, int, const char*, int, const char*) {
   view.failed = true;
-  CopyText(view.subject, text, kPathChars);
 }

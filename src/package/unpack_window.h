@@ -9,9 +9,8 @@
 void BeginUnpackPass(int pass, int passes, DWORD payloadBytes, bool quiet);
 
 // True when the extractor reported an error during the passes so far (its box is not shown: the
-// stub says what went wrong in its own words), and the name the message was about.
+// stub says what went wrong in its own words).
 bool UnpackFailed();
-const char* UnpackFailureSubject();
 
 // Closes the window, if it was shown.
 void EndUnpackWindow();

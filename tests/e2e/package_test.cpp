@@ -6,7 +6,6 @@
 // run leaves the temporary folder as it found it and loads none of the planted libraries.
 // tests/e2e/package_prepare.sh makes the package natively before this test runs.
 #include <gtest/gtest.h>
-#include <tlhelp32.h>
 
 #include <map>
 #include <optional>
@@ -56,20 +55,10 @@ std::vector<std::string> TemporaryEntries() {
 
 // The SETUP.EXE that the package started, once it runs.
 std::optional<DWORD> FindSetupProcess(DWORD packageId) {
-  std::optional<DWORD> setup;
-  WaitUntil(
-      [&] {
-        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-        PROCESSENTRY32 entry = {};
-        entry.dwSize = sizeof entry;
-        for (bool more = Process32First(snapshot, &entry); more && !setup;
-             more = Process32Next(snapshot, &entry))
-          if (entry.th32ParentProcessID == packageId) setup = entry.th32ProcessID;
-        CloseHandle(snapshot);
-        return setup.has_value();
-      },
-      30000);
-  return setup;
+  std::vector<DWORD> children;
+  WaitUntil([&] { return !(children = ChildProcessIds(packageId)).empty(); }, 30000);
+  if (children.empty()) return std::nullopt;
+  return children.front();
 }
 
 struct PackageCase {

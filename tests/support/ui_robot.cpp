@@ -1,5 +1,7 @@
 #include "support/ui_robot.h"
 
+#include <tlhelp32.h>
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -254,6 +256,18 @@ void ChildProcess::Terminate() {
   if (!process_) return;
   TerminateProcess(process_, 255);
   WaitForSingleObject(process_, 5000);
+}
+
+std::vector<DWORD> ChildProcessIds(DWORD parentId) {
+  std::vector<DWORD> children;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return children;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+    if (entry.th32ParentProcessID == parentId) children.push_back(entry.th32ProcessID);
+  CloseHandle(snapshot);
+  return children;
 }
 
 std::vector<HWND> TopLevelWindows(DWORD processId) {

@@ -71,6 +71,8 @@ class ChildProcess {
 };
 
 std::vector<HWND> TopLevelWindows(DWORD processId);
+// The processes that `parentId` started and that still run (a package's SETUP.EXE).
+std::vector<DWORD> ChildProcessIds(DWORD parentId);
 WindowInfo ReadWindow(HWND window);
 std::string ControlText(HWND control);
 
