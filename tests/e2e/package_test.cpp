@@ -103,9 +103,9 @@ TEST_P(PackageRun, EndsAsSetupDoesAndLeavesNothingBehind) {
       std::optional<DWORD> setupId = FindSetupProcess(run.id());
       ASSERT_TRUE(setupId) << "the package started no SETUP.EXE";
       ChildProcess setup(*setupId);
-      for (const MessageBoxInfo& box : ServeSetupUntilExit(setup, PressFirstButton,
-                                                           AcceptFolder(kInstall), 120000))
-        ADD_FAILURE() << "box: " << box.text;
+      std::vector<MessageBoxInfo> boxes =
+          ServeSetupUntilExit(setup, PressFirstButton, AcceptFolder(kInstall), 120000);
+      for (const MessageBoxInfo& box : boxes) ADD_FAILURE() << "box: " << box.text;
     }
     ASSERT_TRUE(run.Wait(120000));
     exitCode = run.ExitCode();
@@ -116,8 +116,9 @@ TEST_P(PackageRun, EndsAsSetupDoesAndLeavesNothingBehind) {
   EXPECT_EQ(TemporaryEntries(), temporaryBefore);
   for (const char* name : kPlantedNames)
     EXPECT_FALSE(PathExists(download / name + ".loaded")) << name << " was loaded";
-  if (!c.logLine.empty())
+  if (!c.logLine.empty()) {
     EXPECT_NE(ReadFileBytes(kLog).find(c.logLine), std::string::npos) << ReadFileBytes(kLog);
+  }
   if (!c.installs) {
     EXPECT_FALSE(PathExists(kInstall + "\\kestra32.log")) << "the product was started";
     return;
