@@ -16,7 +16,8 @@ DWORD NextNameBits() {
   LARGE_INTEGER counter = {};
   QueryPerformanceCounter(&counter);
   DWORD mixed = state ^ counter.LowPart ^ counter.HighPart ^ GetTickCount() ^
-                (GetCurrentProcessId() << 16) ^ static_cast<DWORD>(reinterpret_cast<UINT_PTR>(&counter));
+                (GetCurrentProcessId() << 16) ^
+                static_cast<DWORD>(reinterpret_cast<UINT_PTR>(&counter));
   mixed ^= mixed >> 16;
   mixed *= 0x7FEB352Du;
   mixed ^= mixed >> 15;

@@ -44,14 +44,12 @@ DWORD PayloadSize(const char* packagePath, DWORD offset) {
   return size > static_cast<int32_t>(offset) ? size - offset : 0;
 }
 
-// A quiet run writes the failure to the log; an interactive one shows it in a box.
+// The failure goes to the log, if there is one, and in an interactive run into a box.
 DWORD Fail(const char* format, const char* subject) {
   char text[kPathChars + 64];
   wsprintfA(text, format, subject);
-  if (setupState.quiet)
-    LogMessage(0, text);
-  else
-    MessageBoxA(nullptr, text, kTitle, MB_OK | MB_ICONSTOP);
+  LogMessage(0, text);
+  if (!setupState.quiet) MessageBoxA(nullptr, text, kTitle, MB_OK | MB_ICONSTOP);
   return kExitPackageFailed;
 }
 

@@ -47,14 +47,15 @@ LRESULT CALLBACK UnpackWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
 
 HWND AddChild(const char* className, const char* text, DWORD style, int x, int y, int width,
               int height, int id) {
-  HWND child = CreateWindowExA(0, className, text, WS_CHILD | WS_VISIBLE | style, x, y, width,
-                               height, view.window, reinterpret_cast<HMENU>(id),
-                               GetModuleHandleA(nullptr), nullptr);
+  HWND child =
+      CreateWindowExA(0, className, text, WS_CHILD | WS_VISIBLE | style, x, y, width, height,
+                      view.window, reinterpret_cast<HMENU>(id), GetModuleHandleA(nullptr), nullptr);
   SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), 0);
   return child;
 }
 
-// A plain window, not a dialog: the stub carries no resources beside its manifest and icon.
+// A plain window where Windows puts new windows, not a dialog: the stub carries no resources
+// beside its manifest and icon.
 void ShowWindowNow() {
   HINSTANCE instance = GetModuleHandleA(nullptr);
   WNDCLASSA windowClass = {};
@@ -66,8 +67,8 @@ void ShowWindowNow() {
   RegisterClassA(&windowClass);
   RegisterMeterClass(instance);
   view.window = CreateWindowExA(0, kWindowClass, "Kestra Setup",
-                                WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, CW_USEDEFAULT,
-                                CW_USEDEFAULT, kWidth, kHeight, nullptr, nullptr, instance, nullptr);
+                                WS_CAPTION | WS_SYSMENU | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
+                                kWidth, kHeight, nullptr, nullptr, instance, nullptr);
   if (!view.window) return;
   AddChild("STATIC", "Unpacking Kestra Setup...", 0, 12, 10, 290, 16, -1);
   view.meter = AddChild("Meter", "", WS_BORDER, 12, 32, 290, 20, kMeterId);
@@ -115,7 +116,8 @@ void NoteEntryRead(void*, const char*) {}
 
 bool SendProgress(void*, uint16_t units) {
   ShowWhenSlow();
-  if (view.meter) SendMessageA(view.meter, MTR_SETPOS, view.passBase + (units >> view.unitShift), 0);
+  if (view.meter)
+    SendMessageA(view.meter, MTR_SETPOS, view.passBase + (units >> view.unitShift), 0);
   return view.cancelled;
 }
 

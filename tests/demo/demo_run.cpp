@@ -237,8 +237,9 @@ int main(int argc, char** argv) {
       options.commandTail += " " + argument;
   }
   if (options.setupExe.empty()) {
-    std::fprintf(stderr,
-                 "usage: demo_run SETUP.EXE|PACKAGE [--interactive] [--package] [COMMAND TAIL...]\n");
+    std::fprintf(
+        stderr,
+        "usage: demo_run SETUP.EXE|PACKAGE [--interactive] [--package] [COMMAND TAIL...]\n");
     return 64;
   }
   std::printf("starting %s%s\n", options.setupExe.c_str(), options.commandTail.c_str());

@@ -137,14 +137,13 @@ TEST_P(PackageRun, EndsAsSetupDoesAndLeavesNothingBehind) {
 
 INSTANTIATE_TEST_SUITE_P(
     Package, PackageRun,
-    testing::Values(
-        PackageCase{"Quiet", " /S /D=" + kInstall + " /LOG=" + kLog, false, false, 0, true,
-                    "Setup has been started"},
-        PackageCase{"SetupFails", " /S \"/D=C:\\ks*package\" /LOG=" + kLog, false, false, 3,
-                    false, ""},
-        PackageCase{"Damaged", " /S /D=" + kInstall + " /LOG=" + kLog, true, false,
-                    kPackageFailed, false, "The package is damaged: download it again"},
-        PackageCase{"Interactive", "", false, true, 0, true, ""}),
+    testing::Values(PackageCase{"Quiet", " /S /D=" + kInstall + " /LOG=" + kLog, false, false, 0,
+                                true, "Setup has been started"},
+                    PackageCase{"SetupFails", " /S \"/D=C:\\ks*package\" /LOG=" + kLog, false,
+                                false, 3, false, ""},
+                    PackageCase{"Damaged", " /S /D=" + kInstall + " /LOG=" + kLog, true, false,
+                                kPackageFailed, false, "The package is damaged: download it again"},
+                    PackageCase{"Interactive", "", false, true, 0, true, ""}),
     [](const testing::TestParamInfo<PackageCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -112,8 +112,9 @@ std::string ReadStub(const std::string& path) {
   std::optional<uint64_t> end = PeSectionsEnd(image, error);
   if (!end) Fail(path, error);
   if (*end != image.size())
-    Fail(path, "carries data after its image (a package already, or signed): give the stub "
-               "as built");
+    Fail(path,
+         "carries data after its image (a package already, or signed): give the stub "
+         "as built");
   return image;
 }
 
@@ -153,8 +154,8 @@ class PackageWriter {
   const std::string& Finish(const std::string& out) {
     uint64_t start = bytes_.size();
     bytes_ += central_;
-    bytes_ += EndRecord(count_, static_cast<uint32_t>(central_.size()),
-                        static_cast<uint32_t>(start));
+    bytes_ +=
+        EndRecord(count_, static_cast<uint32_t>(central_.size()), static_cast<uint32_t>(start));
     CheckSize(out);
     return bytes_;
   }
@@ -221,11 +222,12 @@ int Package(const PackageOptions& options) {
   }
   WriteAtomically(options.out, bytes);
   std::printf("ksdist package: wrote %s\n", options.out.c_str());
-  std::printf("  %s bytes: the stub (%s bytes) and the distribution's %s bytes, stored; %s bytes "
-              "more than the distribution\n",
-              Grouped(bytes.size()).c_str(), Grouped(stubBytes).c_str(),
-              Grouped(writer.distributionBytes()).c_str(),
-              Grouped(bytes.size() - writer.distributionBytes()).c_str());
+  std::printf(
+      "  %s bytes: the stub (%s bytes) and the distribution's %s bytes, stored; %s bytes "
+      "more than the distribution\n",
+      Grouped(bytes.size()).c_str(), Grouped(stubBytes).c_str(),
+      Grouped(writer.distributionBytes()).c_str(),
+      Grouped(bytes.size() - writer.distributionBytes()).c_str());
   return kExitDone;
 }
 
