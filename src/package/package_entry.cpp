@@ -3,11 +3,9 @@
 // the process with the run's exit code.
 #include <windows.h>
 
+#include "common/global_constructors.h"
 #include "package/run_package.h"
 #include "setup/command_tail.h"
-
-// The linker lays the constructors of the objects' globals out here: -1, the constructors, 0.
-extern "C" void (*__CTOR_LIST__[])();
 
 namespace {
 
@@ -26,13 +24,6 @@ void LimitLibrarySearch() {
       reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA")));
   if (setDefault) setDefault(kSearchSystem32);
   if (setDirectory) setDirectory("");
-}
-
-// The last first, as GCC's own runner calls them.
-void RunGlobalConstructors() {
-  int count = 0;
-  while (__CTOR_LIST__[count + 1]) ++count;
-  for (int i = count; i > 0; --i) __CTOR_LIST__[i]();
 }
 
 }  // namespace

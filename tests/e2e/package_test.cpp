@@ -4,7 +4,8 @@
 // SETUP.EXE's exit code comes back through it; a package with one payload byte changed ends
 // with 9 and runs nothing; run by a person it shows setup's welcome dialog and installs. Every
 // run leaves the temporary folder as it found it and loads none of the planted libraries.
-// tests/e2e/package_prepare.sh makes the package natively before this test runs.
+// tests/e2e/packed_distribution_prepare.sh makes the package natively (of its 200-file
+// distribution) before this test runs.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -22,22 +23,6 @@ const std::string kDownload = "C:\\ks-package-download";
 const char* const kPlantedNames[] = {"COMCTL32.DLL", "VERSION.DLL", "UXTHEME.DLL", "DWMAPI.DLL",
                                      "CRYPTBASE.DLL"};
 constexpr DWORD kPackageFailed = 9;
-
-// Every file below `folder` by base name, as SETUP.EXE flattens them.
-void CollectFiles(const std::string& folder, std::map<std::string, std::string>& files) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    std::string name = found.cFileName;
-    if (name == "." || name == "..") continue;
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-      CollectFiles(folder + "\\" + name, files);
-    else
-      files[name] = folder + "\\" + name;
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
-}
 
 // Everything in the temporary folder, files and folders alike.
 std::vector<std::string> TemporaryEntries() {
@@ -77,8 +62,8 @@ class PackageRun : public testing::TestWithParam<PackageCase> {};
 
 TEST_P(PackageRun, EndsAsSetupDoesAndLeavesNothingBehind) {
   const PackageCase& c = GetParam();
-  const std::string root = BuildPath("package-e2e");
-  ASSERT_TRUE(PathExists(root + "\\package.exe")) << "package_prepare.sh has not run";
+  const std::string root = BuildPath("packed-e2e");
+  ASSERT_TRUE(PathExists(root + "\\package.exe")) << "packed_distribution_prepare.sh has not run";
   FolderCleanup installFolder(kInstall);
   TestFolder download(kDownload);
   std::string package = download / "package.exe";
@@ -125,8 +110,7 @@ TEST_P(PackageRun, EndsAsSetupDoesAndLeavesNothingBehind) {
   }
   EXPECT_NE(ProductLog(kInstall).find("/installS /f:\"" + package + "\""), std::string::npos)
       << ProductLog(kInstall);
-  std::map<std::string, std::string> product;
-  CollectFiles(root + "\\product", product);
+  std::map<std::string, std::string> product = FilesByBaseName(root + "\\product");
   ASSERT_FALSE(product.empty());
   for (const auto& [name, source] : product)
     EXPECT_TRUE(ReadFileBytes(kInstall + "\\" + name) == ReadFileBytes(source)) << name;

@@ -122,10 +122,7 @@ std::string ReadStub(const std::string& path) {
 std::pair<uint16_t, uint16_t> DosStampUtc(time_t time) {
   struct tm utc;
   gmtime_r(&time, &utc);
-  if (utc.tm_year < 80) return {DosDate(1980, 1, 1), DosTime(0, 0, 0)};
-  if (utc.tm_year > 207) return {DosDate(2107, 12, 31), DosTime(23, 59, 58)};
-  return {DosDate(utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday),
-          DosTime(utc.tm_hour, utc.tm_min, utc.tm_sec)};
+  return DosStampOf(utc);
 }
 
 // The stub, then one stored entry per file of the distribution, then the central directory.

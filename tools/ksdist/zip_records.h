@@ -4,7 +4,9 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
+#include <utility>
 
 // The "version needed" and "version made by" that every header carries: 2.0, MS-DOS.
 constexpr uint16_t kZipVersion = 20;
@@ -45,6 +47,9 @@ std::string DataDescriptorRecord(uint32_t crc, uint32_t compressedSize, uint32_t
 
 uint16_t DosTime(int hour, int minute, int second);
 uint16_t DosDate(int year, int month, int day);
+// The DOS date and time of `time` (local or UTC, as the caller broke it down), to the even second
+// below, kept between the first and the last stamp that the format can hold.
+std::pair<uint16_t, uint16_t> DosStampOf(const struct tm& time);
 
 // The traditional PKWARE encryption: three keys that advance with each plain byte.
 class TraditionalCipher {
