@@ -329,13 +329,6 @@ std::vector<ProductFile> CollectProduct(const std::string& folder) {
   return files;
 }
 
-// Local time to the even second below, as the FAT file system keeps it.
-std::pair<uint16_t, uint16_t> DosStamp(time_t time) {
-  struct tm local;
-  localtime_r(&time, &local);
-  return DosStampOf(local);
-}
-
 // Writes setup.ks entry by entry.
 class ArchiveWriter {
  public:
@@ -348,7 +341,9 @@ class ArchiveWriter {
     ZipHeaderFields fields;
     fields.name = file.stored;
     fields.flags = options_.encrypt ? kFlagEncrypted : 0;
-    std::tie(fields.dosDate, fields.dosTime) = DosStamp(in.status().st_mtime);
+    struct tm local;
+    localtime_r(&in.status().st_mtime, &local);
+    std::tie(fields.dosDate, fields.dosTime) = DosStamp(local);
     fields.uncompressedSize = static_cast<uint32_t>(in.status().st_size);
     fields.crc = Checksum(in, file.path, fields.uncompressedSize);
     uint64_t header = out_.size();

@@ -118,13 +118,6 @@ std::string ReadStub(const std::string& path) {
   return image;
 }
 
-// UTC, so that the package does not depend on the zone of the machine that makes it.
-std::pair<uint16_t, uint16_t> DosStampUtc(time_t time) {
-  struct tm utc;
-  gmtime_r(&time, &utc);
-  return DosStampOf(utc);
-}
-
 // The stub, then one stored entry per file of the distribution, then the central directory.
 // Offsets count from the start of the package, so that ZIP tools read it as it stands.
 class PackageWriter {
@@ -136,7 +129,10 @@ class PackageWriter {
     std::string data = ReadWhole(path, status);
     ZipHeaderFields fields;
     fields.name = name;
-    std::tie(fields.dosDate, fields.dosTime) = DosStampUtc(status.st_mtime);
+    // UTC, so that the package does not depend on the zone of the machine that makes it.
+    struct tm utc;
+    gmtime_r(&status.st_mtime, &utc);
+    std::tie(fields.dosDate, fields.dosTime) = DosStamp(utc);
     fields.crc = ZlibCrc32(data);
     fields.compressedSize = fields.uncompressedSize = static_cast<uint32_t>(data.size());
     uint64_t header = bytes_.size();

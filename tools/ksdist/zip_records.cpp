@@ -97,7 +97,7 @@ uint16_t DosDate(int year, int month, int day) {
   return static_cast<uint16_t>((year - 1980) << 9 | month << 5 | day);
 }
 
-std::pair<uint16_t, uint16_t> DosStampOf(const struct tm& time) {
+std::pair<uint16_t, uint16_t> DosStamp(const struct tm& time) {
   if (time.tm_year < 80) return {DosDate(1980, 1, 1), DosTime(0, 0, 0)};
   if (time.tm_year > 207) return {DosDate(2107, 12, 31), DosTime(23, 59, 58)};
   return {DosDate(time.tm_year + 1900, time.tm_mon + 1, time.tm_mday),
