@@ -422,7 +422,7 @@ class ArchiveWriter {
     if (prepared.streamed) {
       AddStreamed(file, fields, data);
     } else {
-      std::optional<TraditionalCipher> cipher = StartEncryption(fields.crc);
+      std::optional<TraditionalCipher> cipher = StartEncryption(fields);
       if (cipher) cipher->Encrypt(prepared.data.data(), prepared.data.size());
       out_.Write(prepared.data);
     }
@@ -473,14 +473,20 @@ class ArchiveWriter {
   }
 
   // Writes the encryption header when the archive is encrypted, and returns the cipher that
-  // goes on with the entry's data.
-  std::optional<TraditionalCipher> StartEncryption(uint32_t crc) {
+  // goes on with the entry's data. The header's 11 filler bytes need no secrecy (the password
+  // is built into SETUP.EXE), only to differ from entry to entry: drawn from the entry's name,
+  // CRC and size, they come out the same in every run, and so does the archive.
+  std::optional<TraditionalCipher> StartEncryption(const ZipHeaderFields& fields) {
     std::optional<TraditionalCipher> cipher;
     if (options_.encrypt) {
       cipher.emplace(options_.password);
-      uint8_t random[kZipEncryptionHeaderBytes - 1];
-      for (uint8_t& byte : random) byte = static_cast<uint8_t>(random_());
-      out_.Write(cipher->Header(random, static_cast<uint8_t>(crc >> 24)));
+      std::vector<uint32_t> entry(fields.name.begin(), fields.name.end());
+      entry.insert(entry.end(), {fields.crc, fields.uncompressedSize});
+      std::seed_seq seed(entry.begin(), entry.end());
+      std::mt19937 draw(seed);
+      uint8_t filler[kZipEncryptionHeaderBytes - 1];
+      for (uint8_t& byte : filler) byte = static_cast<uint8_t>(draw());
+      out_.Write(cipher->Header(filler, static_cast<uint8_t>(fields.crc >> 24)));
     }
     return cipher;
   }
@@ -489,7 +495,7 @@ class ArchiveWriter {
   // is in the archive; returns the count of compressed bytes without the encryption header.
   uint64_t WriteData(InputFile& in, const std::string& path, const ZipHeaderFields& fields) {
     in.Rewind();
-    std::optional<TraditionalCipher> cipher = StartEncryption(fields.crc);
+    std::optional<TraditionalCipher> cipher = StartEncryption(fields);
     std::optional<RawDeflater> deflater;
     if (fields.method == kMethodDeflated)
       deflater.emplace(std::min(options_.level, kHighestZlibLevel));
@@ -521,7 +527,6 @@ class ArchiveWriter {
 
   OutputFile& out_;
   const PackOptions& options_;
-  std::random_device random_;
   std::string central_;
   uint32_t count_ = 0;
   uint64_t productBytes_ = 0;

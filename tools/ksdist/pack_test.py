@@ -151,7 +151,7 @@ class PackTest(unittest.TestCase):
         archives = []
         for cores in [{0}, os.sched_getaffinity(0)]:
             shutil.rmtree(self.dist, ignore_errors=True)
-            self.packed("--no-encrypt", preexec_fn=lambda: os.sched_setaffinity(0, cores))
+            self.packed(preexec_fn=lambda: os.sched_setaffinity(0, cores))
             with open(os.path.join(self.dist, "setup.ks"), "rb") as f:
                 archives.append(f.read())
         self.assertEqual(archives[0], archives[1])
