@@ -19,12 +19,15 @@
 #include "distfiles/side_file_table.h"
 #include "interrupt.h"
 #include "pe_resources.h"
+#include "signing.h"
 #include "unpack.h"
 #include "verify.h"
 #include "zip_records.h"
 
 const char kPackageHelp[] =
     "usage: ksdist package DIST --stub KSPACKAGE.EXE --out PACKAGE.exe\n"
+    "                      [--sign-cert CERT.pfx [--sign-password-file FILE]\n"
+    "                       [--timestamp-url URL]]\n"
     "\n"
     "Writes PACKAGE.exe, the one file that customers download: the package stub KSPACKAGE.EXE\n"
     "(built next to SETUP.EXE) followed by the distribution folder DIST as one ZIP archive:\n"
@@ -37,10 +40,15 @@ const char kPackageHelp[] =
     "  DIST           a distribution folder; it is checked as 'ksdist verify' checks it first,\n"
     "                 and one that verify fails is refused\n"
     "  --stub FILE    the package stub, as built (not already a package, not signed)\n"
-    "  --out FILE     the package to write; an existing file is replaced\n"
+    "  --out FILE     the package to write; an existing file is replaced\n";
+
+// After the signing options (whose help names SETUP.EXE: here they sign the package).
+const char kPackageHelpEnd[] =
     "\n"
-    "The same DIST and stub give the same bytes: entry times are the files' last-write times in\n"
-    "UTC, to the even second below, and nothing else of the moment goes in.\n"
+    "The signing options sign the package itself. The same DIST and stub give the same bytes:\n"
+    "entry times are the files' last-write times in UTC, to the even second below, and nothing\n"
+    "else of the moment goes in (a signature adds its signing time, fixed by\n"
+    "SOURCE_DATE_EPOCH).\n"
     "\n"
     "Exit status: 0 written, 2 an error or a distribution that verify fails, 99 cancelled\n"
     "(Ctrl-C), 64 usage error.\n";
@@ -53,6 +61,7 @@ constexpr uint64_t kLargestPackage = 0x7FFFFFFFu;
 
 struct PackageOptions {
   std::string dist, stub, out;
+  SigningOptions signing;
 };
 
 struct PackageError : std::runtime_error {
@@ -64,8 +73,15 @@ struct PackageError : std::runtime_error {
   throw PackageError(path, what);
 }
 
+void PrintHelp(FILE* out) {
+  std::fputs(kPackageHelp, out);
+  std::fputs(kSigningHelp, out);
+  std::fputs(kPackageHelpEnd, out);
+}
+
 int UsageError(const std::string& what) {
-  std::fprintf(stderr, "ksdist package: %s\n\n%s", what.c_str(), kPackageHelp);
+  std::fprintf(stderr, "ksdist package: %s\n\n", what.c_str());
+  PrintHelp(stderr);
   return kExitUsage;
 }
 
@@ -73,8 +89,13 @@ int UsageError(const std::string& what) {
 int ParseArguments(int argc, char** argv, PackageOptions& options) {
   for (int i = 0; i < argc; ++i) {
     std::string arg = argv[i];
+    std::string problem;
+    if (TakeSigningOption(argc, argv, i, options.signing, problem)) {
+      if (!problem.empty()) return UsageError(problem);
+      continue;
+    }
     if (arg == "--help" || arg == "-h") {
-      std::fputs(kPackageHelp, stdout);
+      PrintHelp(stdout);
       return kExitDone;
     }
     if (arg == "--stub" || arg == "--out") {
@@ -89,6 +110,8 @@ int ParseArguments(int argc, char** argv, PackageOptions& options) {
   if (options.dist.empty()) return UsageError("the distribution folder is missing");
   if (options.stub.empty()) return UsageError("--stub is missing");
   if (options.out.empty()) return UsageError("--out is missing");
+  if (std::string problem = SigningOptionsProblem(options.signing); !problem.empty())
+    return UsageError(problem);
   return -1;
 }
 
@@ -167,8 +190,10 @@ class PackageWriter {
   uint64_t distributionBytes_ = 0;
 };
 
-// Written beside `out` and renamed over it at the end: after an error no half package is left.
-void WriteAtomically(const std::string& out, const std::string& bytes) {
+// Written beside `out` (and signed there, when asked) and renamed over it at the end: after an
+// error no half package is left.
+void WriteAtomically(const std::string& out, const std::string& bytes,
+                     const SigningOptions& signing) {
   std::string temporary = out + ".package-XXXXXX";
   int fd = mkstemp(temporary.data());
   if (fd < 0) Fail(out, std::string("cannot be created: ") + std::strerror(errno));
@@ -183,9 +208,20 @@ void WriteAtomically(const std::string& out, const std::string& bytes) {
   }
   int error = errno;
   written = close(fd) == 0 && written;
-  if (!written || rename(temporary.c_str(), out.c_str()) != 0) {
-    error = written ? errno : error;
+  std::string finished = temporary;
+  if (written && signing.wanted()) {
+    finished = temporary + ".signed";
+    std::string problem = SignProgram(temporary, finished, signing);
     unlink(temporary.c_str());
+    if (!problem.empty()) {
+      unlink(finished.c_str());
+      Fail(out, "cannot be signed: " + problem);
+    }
+    chmod(finished.c_str(), 0777 & ~mask);
+  }
+  if (!written || rename(finished.c_str(), out.c_str()) != 0) {
+    error = written ? errno : error;
+    unlink(finished.c_str());
     Fail(out, std::string("cannot be written: ") + std::strerror(error));
   }
 }
@@ -213,7 +249,7 @@ int Package(const PackageOptions& options) {
     std::fprintf(stderr, "ksdist package: cancelled; %s was not written\n", options.out.c_str());
     return kExitCancelled;
   }
-  WriteAtomically(options.out, bytes);
+  WriteAtomically(options.out, bytes, options.signing);
   std::printf("ksdist package: wrote %s\n", options.out.c_str());
   std::printf(
       "  %s bytes: the stub (%s bytes) and the distribution's %s bytes, stored; %s bytes "
@@ -221,6 +257,8 @@ int Package(const PackageOptions& options) {
       Grouped(bytes.size()).c_str(), Grouped(stubBytes).c_str(),
       Grouped(writer.distributionBytes()).c_str(),
       Grouped(bytes.size() - writer.distributionBytes()).c_str());
+  if (options.signing.wanted())
+    std::printf("  signed by %s\n", DescribeSignature(options.out).signer.c_str());
   return kExitDone;
 }
 

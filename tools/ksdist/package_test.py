@@ -15,6 +15,8 @@ import time
 import unittest
 import zipfile
 
+import pack_test
+
 KSDIST = SETUP_EXE = STUB = SAMPLE = None
 DIST_NAMES = ["SETUP.EXE", "README.TXT", "KESTRA.TXT", "LICENSE.TXT", "VENDOR.TXT",
               "WHATSNEW.TXT", "FILE_ID.DIZ", "ORDER.TXT", "setup.ks"]
@@ -42,9 +44,12 @@ class PackageTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.folder.cleanup()
 
-    def package(self, out, dist=None, stub=None, tz="UTC"):
+    def package(self, out, *options, dist=None, stub=None, tz="UTC", epoch=None):
         env = dict(os.environ, TZ=tz)
-        return ksdist("package", dist or self.dist, "--stub", stub or STUB, "--out", out, env=env)
+        if epoch:
+            env["SOURCE_DATE_EPOCH"] = epoch
+        return ksdist("package", dist or self.dist, "--stub", stub or STUB, "--out", out,
+                      *options, env=env)
 
     def test_package_is_the_stub_and_a_zip_of_the_distribution(self):
         out = os.path.join(self.dir, "package.exe")
@@ -67,6 +72,32 @@ class PackageTest(unittest.TestCase):
         again = os.path.join(self.dir, "again.exe")
         self.assertEqual(self.package(again, tz="America/Los_Angeles").returncode, 0)
         self.assertEqual(open(again, "rb").read(), data)
+
+    def test_signed_package_verifies_and_a_changed_byte_breaks_it(self):
+        pfx, password, authority = pack_test.PackTest.make_signing_certificate(self)
+        signed = []
+        for name in ("signed.exe", "signed-again.exe"):
+            out = os.path.join(self.dir, name)
+            result = self.package(out, "--sign-cert", pfx, "--sign-password-file", password,
+                                  epoch="1700000000")
+            self.assertEqual(result.returncode, 0, result.stderr)
+            signed.append(open(out, "rb").read())
+        self.assertEqual(signed[0], signed[1], "a fixed signing time gives the same bytes")
+        out = os.path.join(self.dir, "signed.exe")
+        checked = subprocess.run(["osslsigncode", "verify", "-CAfile", authority, "-in", out],
+                                 capture_output=True)
+        self.assertEqual(checked.returncode, 0, checked.stdout)
+        report = ksdist("verify", out)
+        self.assertEqual(report.returncode, 0, report.stdout)
+        self.assertIn(b"package: signed by /CN=Quillfeather Software", report.stdout)
+        changed = bytearray(signed[0])
+        changed[len(changed) // 2] ^= 1
+        with open(out, "wb") as f:
+            f.write(changed)
+        report = ksdist("verify", out)
+        self.assertEqual(report.returncode, 2)
+        self.assertIn(b"signature does not match", report.stdout)
+        self.assertIn(b"The package is damaged: download it again", report.stdout)
 
     def test_refusals_write_nothing(self):
         broken = os.path.join(self.dir, "broken")
