@@ -2,8 +2,9 @@
 // libraries are planted under system names (each leaves a marker when loaded): quiet, it
 // installs every file byte for byte and starts the product with the package's path; a failing
 // SETUP.EXE's exit code comes back through it; a package with one payload byte changed ends
-// with 9 and runs nothing; run by a person it shows setup's welcome dialog and installs. Every
-// run leaves the temporary folder as it found it and loads none of the planted libraries.
+// with 9 and runs nothing; run by a person it shows setup's welcome dialog and installs; signed,
+// it installs as unsigned. Every run leaves the temporary folder as it found it and loads none of
+// the planted libraries.
 // tests/e2e/packed_distribution_prepare.sh makes the package natively (of its 200-file
 // distribution) before this test runs.
 #include <gtest/gtest.h>
@@ -48,6 +49,7 @@ std::optional<DWORD> FindSetupProcess(DWORD packageId) {
 
 struct PackageCase {
   const char* name;
+  const char* package;      // in the prepared folder
   std::string commandTail;  // after the package's name
   bool damaged;             // one byte of the payload changed
   bool interactive;         // the robot answers setup's welcome dialog
@@ -63,11 +65,11 @@ class PackageRun : public testing::TestWithParam<PackageCase> {};
 TEST_P(PackageRun, EndsAsSetupDoesAndLeavesNothingBehind) {
   const PackageCase& c = GetParam();
   const std::string root = BuildPath("packed-e2e");
-  ASSERT_TRUE(PathExists(root + "\\package.exe")) << "packed_distribution_prepare.sh has not run";
+  ASSERT_TRUE(PathExists(root + "\\" + c.package)) << "packed_distribution_prepare.sh has not run";
   FolderCleanup installFolder(kInstall);
   TestFolder download(kDownload);
   std::string package = download / "package.exe";
-  CopyFileOrFail(root + "\\package.exe", package);
+  CopyFileOrFail(root + "\\" + c.package, package);
   if (c.damaged) {
     std::string bytes = ReadFileBytes(package);
     bytes[bytes.size() - 2048] ^= 0x20;  // inside setup.ks, the last entry's data
@@ -121,13 +123,15 @@ TEST_P(PackageRun, EndsAsSetupDoesAndLeavesNothingBehind) {
 
 INSTANTIATE_TEST_SUITE_P(
     Package, PackageRun,
-    testing::Values(PackageCase{"Quiet", " /S /D=" + kInstall + " /LOG=" + kLog, false, false, 0,
-                                true, "Setup has been started"},
-                    PackageCase{"SetupFails", " /S \"/D=C:\\ks*package\" /LOG=" + kLog, false,
-                                false, 3, false, ""},
-                    PackageCase{"Damaged", " /S /D=" + kInstall + " /LOG=" + kLog, true, false,
-                                kPackageFailed, false, "The package is damaged: download it again"},
-                    PackageCase{"Interactive", "", false, true, 0, true, ""}),
+    testing::Values(
+        PackageCase{"Quiet", "package.exe", " /S /D=" + kInstall + " /LOG=" + kLog, false, false, 0,
+                    true, "Setup has been started"},
+        PackageCase{"Signed", "signed.exe", " /S /D=" + kInstall, false, false, 0, true, ""},
+        PackageCase{"SetupFails", "package.exe", " /S \"/D=C:\\ks*package\" /LOG=" + kLog, false,
+                    false, 3, false, ""},
+        PackageCase{"Damaged", "package.exe", " /S /D=" + kInstall + " /LOG=" + kLog, true, false,
+                    kPackageFailed, false, "The package is damaged: download it again"},
+        PackageCase{"Interactive", "package.exe", "", false, true, 0, true, ""}),
     [](const testing::TestParamInfo<PackageCase>& info) { return info.param.name; });
 
 }  // namespace

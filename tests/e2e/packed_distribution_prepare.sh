@@ -16,8 +16,14 @@ python3 "$root/tests/fixtures/sample/make_product.py" "$out/product" \
 "$ksdist" pack --product "$out/product" --side-files "$root/tests/fixtures/sample/side-files" \
   --setup "$tree/src/setup/SETUP.EXE" --out "$out/dist"
 "$ksdist" verify "$out/dist"
-# The package that customers would download of it, for e2e.package_test.
+# The package that customers would download of it, for e2e.package_test, plain and signed with
+# a certificate of a test authority made here.
 "$ksdist" package "$out/dist" --stub "$tree/src/package/KSPACKAGE.EXE" --out "$out/package.exe"
+mapfile -t signing < <(python3 -c "import sys, types; sys.path.insert(0, sys.argv[1]); import pack_test
+print('\n'.join(pack_test.PackTest.make_signing_certificate(types.SimpleNamespace(dir=sys.argv[2]))))" \
+  "$root/tools/ksdist" "$out")
+"$ksdist" package "$out/dist" --stub "$tree/src/package/KSPACKAGE.EXE" --out "$out/signed.exe" \
+  --sign-cert "${signing[0]}" --sign-password-file "${signing[1]}"
 # The archive's files as setup.ks holds them (flat, KESTRA32.EX_), packed again by bsdtar.
 mkdir "$out/flat"
 "$ksdist" unpack "$out/dist/setup.ks" "$out/flat"
