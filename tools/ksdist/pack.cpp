@@ -598,6 +598,7 @@ void Pack(const PackOptions& options) {
   auto shown = [&](const std::string& name) { return options.out + "/" + name; };
   if (options.signing.wanted()) {
     std::string problem = SignProgram(options.setup, staging / kSetupExeName, options.signing);
+    CheckInterrupt();  // Ctrl-C stops osslsigncode too: then the run was cancelled, not failed
     if (!problem.empty()) Fail(options.setup, problem);
   } else {
     CopyFile(options.setup, staging / kSetupExeName, shown(kSetupExeName));

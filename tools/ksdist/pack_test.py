@@ -232,14 +232,17 @@ class PackTest(unittest.TestCase):
                       "the signature matches the file", report)
         self.assertIn("file version 4.1.0.0", report)
 
-        code = len(signed[0]) // 2  # one byte of the signed image
-        with open(setup, "r+b") as f:
-            f.seek(code)
-            f.write(bytes([signed[0][code] ^ 1]))
-        status, report = self.verify()
-        self.assertEqual(status, 2, report)
-        self.assertIn("FAIL  SETUP.EXE: signed, but the signature does not match: the file "
-                      "changed after it was signed", report)
+        # One changed byte: in the program, and in the RSA signature that ends the signature.
+        for at, why in [(len(signed[0]) // 2, "the file changed after it was signed"),
+                        (len(signed[0]) - 100, "the signature itself is damaged")]:
+            stamp = os.stat(setup).st_mtime_ns
+            with open(setup, "wb") as f:
+                f.write(signed[0][:at] + bytes([signed[0][at] ^ 1]) + signed[0][at + 1:])
+            os.utime(setup, ns=(stamp, stamp))
+            status, report = self.verify()
+            self.assertEqual((status, report.count("FAIL")), (2, 1), report)
+            self.assertIn("FAIL  SETUP.EXE: signed", report)
+            self.assertIn("but the signature does not match: " + why, report)
 
         shutil.rmtree(self.dist)
         with open(password, "w") as f:

@@ -32,11 +32,11 @@ struct ToolRun {
   std::string output;  // standard output and standard error, interleaved
 };
 
-// Runs osslsigncode with `arguments` and collects all it prints. Its input is /dev/null, so
-// that it never waits for a password typed in.
-ToolRun RunSigningTool(std::vector<std::string> arguments) {
+// Runs `program` with `arguments` and collects all it prints. Its input is /dev/null, so that
+// it never waits for a password typed in.
+ToolRun RunTool(const char* program, std::vector<std::string> arguments) {
   ToolRun run;
-  arguments.insert(arguments.begin(), kSigningTool);
+  arguments.insert(arguments.begin(), program);
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
@@ -48,7 +48,7 @@ ToolRun RunSigningTool(std::vector<std::string> arguments) {
   posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
   posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
   pid_t child;
-  run.started = posix_spawnp(&child, kSigningTool, &actions, nullptr, argv.data(), environ) == 0;
+  run.started = posix_spawnp(&child, program, &actions, nullptr, argv.data(), environ) == 0;
   posix_spawn_file_actions_destroy(&actions);
   close(pipeEnds[1]);
   if (run.started) {
@@ -99,6 +99,86 @@ std::string ValueAfter(const std::string& line, const char* label) {
   return value;
 }
 
+// What `osslsigncode verify` said about a file.
+struct VerifyOutput {
+  bool unsigned_ = false;
+  std::string signer;               // the first certificate subject named: the signer's
+  std::string current, calculated;  // the digest signed, and the file's digest now
+  std::string chainError;           // why the certificate chain was not trusted
+  bool signatureFailed = false;     // the signature value does not fit the signed attributes
+};
+
+VerifyOutput Read(const ToolRun& run) {
+  VerifyOutput seen;
+  for (const std::string& line : LinesOf(run.output)) {
+    seen.unsigned_ |= line.find("No signature found") != std::string::npos;
+    if (seen.signer.empty()) seen.signer = ValueAfter(line, "Subject: ");
+    if (std::string value = ValueAfter(line, "Current message digest"); !value.empty())
+      seen.current = value;
+    if (std::string value = ValueAfter(line, "Calculated message digest"); !value.empty())
+      seen.calculated = value;
+    if (std::string reason = ValueAfter(line, "Verify error: "); !reason.empty())
+      seen.chainError = reason;
+    seen.signatureFailed |= line.find("signature failure") != std::string::npos ||
+                            line.find("digest failure") != std::string::npos;
+  }
+  return seen;
+}
+
+// Verifies `path` against the authorities in `trusted`, or against the system's when it is "".
+ToolRun Verify(const std::string& path, const std::string& trusted) {
+  std::vector<std::string> arguments = {"verify", "-in", path};
+  if (!trusted.empty()) arguments.insert(arguments.end(), {"-CAfile", trusted});
+  // Certificates name servers for their revocation lists; the check stays off the network.
+  // osslsigncode before 2.6 fetches nothing and knows no such option: it shows its usage.
+  arguments.push_back("-ignore-cdp");
+  ToolRun run = RunTool(kSigningTool, arguments);
+  if (run.started && run.output.find("Usage:") != std::string::npos) {
+    arguments.pop_back();
+    run = RunTool(kSigningTool, arguments);
+  }
+  return run;
+}
+
+// A private folder for the tools' files, removed with them.
+class TemporaryFolder {
+ public:
+  TemporaryFolder() {
+    std::string pattern = (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
+    pattern += "/ksdist-signature-XXXXXX";
+    if (mkdtemp(pattern.data())) path_ = pattern;
+  }
+  ~TemporaryFolder() {
+    for (const char* name : {kSignatureFile, kCertificatesFile})
+      unlink((path_ + "/" + name).c_str());
+    if (!path_.empty()) rmdir(path_.c_str());
+  }
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+  bool made() const { return !path_.empty(); }
+  std::string operator/(const char* name) const { return path_ + "/" + name; }
+
+  static constexpr char kSignatureFile[] = "signature.pem";
+  static constexpr char kCertificatesFile[] = "certificates.pem";
+
+ private:
+  std::string path_;
+};
+
+// The certificates that the signature of `path` carries, in a PEM file in `folder`; "" when
+// they cannot be had.
+std::string OwnCertificates(const std::string& path, const TemporaryFolder& folder) {
+  if (!folder.made()) return "";
+  std::string signature = folder / TemporaryFolder::kSignatureFile;
+  std::string certificates = folder / TemporaryFolder::kCertificatesFile;
+  if (RunTool(kSigningTool, {"extract-signature", "-pem", "-in", path, "-out", signature}).status !=
+          0 ||
+      RunTool("openssl", {"pkcs7", "-print_certs", "-in", signature, "-out", certificates})
+              .status != 0)
+    return "";
+  return certificates;
+}
+
 }  // namespace
 
 bool TakeSigningOption(int argc, char** argv, int& i, SigningOptions& options,
@@ -133,7 +213,7 @@ std::string SignProgram(const std::string& in, const std::string& out,
   if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch)
     arguments.insert(arguments.end(), {"-time", epoch});
   arguments.insert(arguments.end(), {"-in", in, "-out", out});
-  ToolRun run = RunSigningTool(arguments);
+  ToolRun run = RunTool(kSigningTool, arguments);
   if (!run.started) return "cannot run osslsigncode: is it installed?";
   if (run.status != 0) return "osslsigncode could not sign it: " + FirstPlainLine(run.output);
   return "";
@@ -141,48 +221,44 @@ std::string SignProgram(const std::string& in, const std::string& out,
 
 SignatureReport DescribeSignature(const std::string& path) {
   SignatureReport report;
-  // Certificates name servers for their revocation lists; the check stays off the network.
-  // osslsigncode before 2.6 fetches nothing and knows no such option: it shows its usage.
-  ToolRun run = RunSigningTool({"verify", "-ignore-cdp", "-in", path});
-  if (run.started && run.output.find("Usage:") != std::string::npos)
-    run = RunSigningTool({"verify", "-in", path});
+  ToolRun run = Verify(path, "");
   if (!run.started) {
     report.detail = "cannot run osslsigncode to check the signature: is it installed?";
     return report;
   }
-  std::string current, calculated, chainError;
-  bool signatureFailed = false;
-  for (const std::string& line : LinesOf(run.output)) {
-    if (line.find("No signature found") != std::string::npos) {
-      report.state = SignatureReport::kUnsigned;
-      return report;
-    }
-    if (std::string subject = ValueAfter(line, "Subject: "); report.signer.empty())
-      report.signer = subject;
-    if (std::string value = ValueAfter(line, "Current message digest"); !value.empty())
-      current = value;
-    if (std::string value = ValueAfter(line, "Calculated message digest"); !value.empty())
-      calculated = value;
-    if (std::string reason = ValueAfter(line, "Verify error: "); !reason.empty())
-      chainError = reason;
-    if (line.find("signature failure") != std::string::npos ||
-        line.find("digest failure") != std::string::npos)
-      signatureFailed = true;
-  }
-  if (current.empty() || current != calculated) {
-    report.state = current.empty() ? SignatureReport::kUnknown : SignatureReport::kBroken;
-    report.detail = current.empty() ? "osslsigncode cannot read it: " + FirstPlainLine(run.output)
-                                    : "the file changed after it was signed";
-  } else if (signatureFailed) {
+  VerifyOutput seen = Read(run);
+  report.signer = seen.signer;
+  if (seen.unsigned_) {
+    report.state = SignatureReport::kUnsigned;
+  } else if (seen.current.empty()) {
+    report.detail = "osslsigncode cannot read it: " + FirstPlainLine(run.output);
+  } else if (seen.current != seen.calculated) {
     report.state = SignatureReport::kBroken;
-    report.detail = "the signature itself is damaged";
-  } else if (run.status == 0) {
-    report.state = SignatureReport::kMatches;
-    report.detail = "its certificate chain leads to an authority this machine trusts";
+    report.detail = "the file changed after it was signed";
+  } else if (run.status == 0 || seen.signatureFailed) {
+    report.state = seen.signatureFailed ? SignatureReport::kBroken : SignatureReport::kMatches;
+    report.detail = seen.signatureFailed
+                        ? "the signature itself is damaged"
+                        : "its certificate chain leads to an authority this machine trusts";
   } else {
-    report.state = SignatureReport::kMatches;
-    report.detail = "its certificate chain is not trusted on this machine: " +
-                    (chainError.empty() ? FirstPlainLine(run.output) : chainError);
+    // An untrusted chain stops OpenSSL before it checks the signature value; check that once
+    // more, trusting the certificates that the signature carries.
+    TemporaryFolder folder;
+    std::string certificates = OwnCertificates(path, folder);
+    VerifyOutput own = Read(Verify(path, certificates));
+    std::string untrusted =
+        "its certificate chain is not trusted on this machine: " +
+        (seen.chainError.empty() ? FirstPlainLine(run.output) : seen.chainError);
+    if (own.signatureFailed) {
+      report.state = SignatureReport::kBroken;
+      report.detail = "the signature itself is damaged";
+    } else if (!certificates.empty() && own.chainError.empty()) {
+      report.state = SignatureReport::kMatches;
+      report.detail = untrusted;
+    } else {
+      report.detail = "signed by " + seen.signer + "; " + untrusted +
+                      ", and the signature value cannot be checked without it";
+    }
   }
   return report;
 }
