@@ -74,7 +74,7 @@ void CopyStoredFast() {
 
 void CopyStoredEntry() {
   if (dataPathFastPath) {
-    CopyStoredFast();
+    if (!kWholeEntryWindows || !CopyStoredWholeEntry()) CopyStoredFast();
   } else {
     CopyStoredBytewise();
   }
@@ -175,7 +175,7 @@ int NextByte(uint16_t* target) {
 
 void FlushWindow(uint32_t count) {
   ExtractionJob& job = extractionJob;
-  if (job.decoderWindow.start != 0) return PassOnWholeEntry(count);
+  if (kWholeEntryWindows && job.decoderWindow.start != 0) return PassOnWholeEntry(count);
   const uint8_t* from = job.slideWindow;
   while (count > 0) {
     uint32_t room = kBlockSize - job.outputCount;
@@ -190,6 +190,7 @@ void FlushWindow(uint32_t count) {
 }
 
 OutputWindow DecoderWindow() {
+  if (!kWholeEntryWindows) return {extractionJob.slideWindow, 0, kWindowSize};
   return extractionJob.decoderWindow;
 }
 

@@ -782,7 +782,7 @@ int ReadCodeLengths(Decoder& d, const CodeEntry* table, unsigned tableBits, unsi
 }  // namespace
 
 int InflateStream() {
-  state.windowPos = DecoderWindow().start;
+  state.windowPos = kWholeEntryWindows ? DecoderWindow().start : 0;
   state.bitCount = 0;
   state.bitBuffer = 0;
   state.overrun = 0;
@@ -829,7 +829,7 @@ int CopyStoredBlock() {
   if (!TakeBits(d, 16, &length) || !TakeBits(d, 16, &complement)) return kInflateBadData;
   if (complement != (length ^ 0xffff)) return kInflateBadData;
   bool copied = inflateFastPath ? CopyStoredFast(d, length) : CopyStoredPlain(d, length);
-  state.windowPos = d.pos;
+  if (kWholeEntryWindows) state.windowPos = d.pos;
   if (!copied) return kInflateBadData;
   StoreDecoder(d);
   return kInflateOk;
@@ -913,7 +913,7 @@ int DecodeSymbols(const CodeEntry* literalTable, const CodeEntry* distanceTable,
                    ? DecodeSymbolsFast(d, literalTable, distanceTable, literalBits, distanceBits,
                                        lengths, literalCount, distanceCount)
                    : DecodeSymbolsPlain(d, literalTable, distanceTable, literalBits, distanceBits);
-  state.windowPos = d.pos;  // the output so far, also when the stream failed
+  if (kWholeEntryWindows) state.windowPos = d.pos;  // the output so far, also on a failure
   if (result == kInflateOk) StoreDecoder(d);
   return result;
 }

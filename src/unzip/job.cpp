@@ -58,7 +58,7 @@ void AllocateBuffers() {
     if (job.inputBuffer) job.outputBuffer = static_cast<uint8_t*>(AllocateMemory(kBufferBytes));
   }
   if (!job.slideWindow || !job.inputBuffer || !job.outputBuffer) FailExtraction(MSG_NO_MEMORY);
-  job.decoderWindow = {job.slideWindow, 0, kWindowSize};
+  if (kWholeEntryWindows) job.decoderWindow = {job.slideWindow, 0, kWindowSize};
 }
 
 // A password given in the request is copied, so that the job does not depend on the caller's
@@ -88,7 +88,7 @@ void EndJob() {
   job.outputFile = kNoFile;
   // A job aborted inside a deflated entry leaves that block's decode tables behind.
   ReleaseInflateTables();
-  ReleaseWholeEntryBuffer();
+  if (kWholeEntryWindows) ReleaseWholeEntryBuffer();
   if (job.slideWindow) FreeWindowMemory(job.slideWindow);
   if (job.inputBuffer) FreeMemory(job.inputBuffer);
   if (job.outputBuffer) FreeMemory(job.outputBuffer);

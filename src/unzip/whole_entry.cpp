@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "unzip/data_path.h"
+#include "unzip/decrypt.h"
 #include "unzip/inflate.h"
 #include "unzip/job.h"
 
@@ -40,13 +41,10 @@ void MoveHistoryToWindow() {
   job.historyInWholeEntryBuffer = false;
 }
 
-bool TakeWholeEntryBuffer() {
+// Makes the whole-entry buffer hold `room` bytes after the history, and the history the window's
+// content.
+bool HaveWholeEntryBuffer(uint32_t room) {
   ExtractionJob& job = extractionJob;
-  uint32_t declared = job.localHeader.uncompressedSize;
-  if (!kWholeEntryWindows || !dataPathFastPath || declared > kWholeEntryLimit ||
-      declared / kMostBytesPerInputByte > job.localHeader.compressedSize)
-    return false;
-  uint32_t room = WholeEntryRoom(declared);
   uint32_t size = kHistoryBytes + room + kSlackBytes;
   if (size > job.wholeEntryCapacity) {
     if (size / 2 < job.wholeEntryCapacity) size = 2 * job.wholeEntryCapacity;  // fewer moves
@@ -59,6 +57,21 @@ bool TakeWholeEntryBuffer() {
   }
   if (!job.historyInWholeEntryBuffer) memcpy(job.wholeEntryBuffer, job.slideWindow, kHistoryBytes);
   job.historyInWholeEntryBuffer = true;
+  return true;
+}
+
+bool UseWholeEntryBuffer(uint32_t declared) {
+  return kWholeEntryWindows && dataPathFastPath && declared <= kWholeEntryLimit;
+}
+
+bool TakeWholeEntryBuffer() {
+  ExtractionJob& job = extractionJob;
+  uint32_t declared = job.localHeader.uncompressedSize;
+  if (!UseWholeEntryBuffer(declared) ||
+      declared / kMostBytesPerInputByte > job.localHeader.compressedSize)
+    return false;
+  uint32_t room = WholeEntryRoom(declared);
+  if (!HaveWholeEntryBuffer(room)) return false;
   job.decoderWindow = {job.wholeEntryBuffer, kHistoryBytes, kHistoryBytes + room};
   return true;
 }
@@ -103,6 +116,7 @@ void KeepHistory(uint32_t produced) {
 }  // namespace
 
 int InflateEntryData() {
+  if (!kWholeEntryWindows) return InflateStream();
   ExtractionJob& job = extractionJob;
   job.decoderWindow = {job.slideWindow, 0, kWindowSize};
   if (!TakeWholeEntryBuffer()) {
@@ -115,6 +129,24 @@ int InflateEntryData() {
   PassOnProduced(produced, result == kInflateOk);
   if (result == kInflateOk) KeepHistory(produced);
   return result;
+}
+
+bool CopyStoredWholeEntry() {
+  ExtractionJob& job = extractionJob;
+  uint32_t size = job.compressedLeft;
+  if (size == 0 || !UseWholeEntryBuffer(size) || !HaveWholeEntryBuffer(size)) return false;
+  uint8_t* data = job.wholeEntryBuffer + kHistoryBytes;
+  uint32_t got = uint32_t(ReadPlatformFile(job.archiveFile, data, size));
+  for (uint32_t done = 0; done < size;) {
+    uint32_t block = size - done < kBlockSize ? size - done : kBlockSize;
+    if (got - done < block || got > size) FailRead();
+    ReportProgress(false, block);
+    job.compressedLeft -= block;
+    done += block;
+  }
+  if (job.encrypted) DecryptBuffer(data, size);
+  PassOn(data, size);
+  return true;
 }
 
 void PassOnWholeEntry(uint32_t count) {
