@@ -334,6 +334,15 @@ struct KeptTail {
   ~KeptTail() { memcpy(at, bytes, sizeof bytes); }
 };
 
+// What the fast loop's bit budget rests on: a refill leaves at least 56 bits; a Deflate code
+// has at most 15 bits (RFC 1951 3.2.2), a length at most 5 extra bits and a distance 13
+// (3.2.5); each round starts with at least kRoundStartBits.
+constexpr unsigned kRefillBits = 56;  // 0b111000: Refill ORs it into the count
+constexpr unsigned kLongestCode = 15;
+constexpr unsigned kMostLengthExtra = 5;
+constexpr unsigned kMostDistanceExtra = 13;
+constexpr unsigned kRoundStartBits = 19;
+
 // The fast loop's bit buffer: `buffer` holds Count() unread bits, the next in bit 0. Above them
 // it may hold copies of bytes not yet taken; they are fetched again at the same place, so OR-ing
 // them in once more changes nothing, and they are cleared when the loop ends. The count is the
@@ -350,7 +359,7 @@ struct FastBits {
   void Refill() {
     buffer |= LoadWord(in) << Count();
     in += (~count >> 3) & 7;  // (63 - Count()) / 8
-    count |= 56;
+    count |= kRefillBits;
   }
   uint32_t Peek(uint32_t mask) const { return uint32_t(buffer) & mask; }
   void Drop(unsigned n) {
@@ -578,7 +587,8 @@ void PutLiterals(FastBits& bits, uint8_t* window, unsigned& pos, uint8_t& kept, 
 // entries and then, unless the third was a literal too, a length with its distance and match
 // (or the end of the block). The buffer is topped up right after the round's first look-up and
 // again after the distance's, each time from bits it already held: the look-up need not wait
-// for the refill. Each round therefore starts with at least 19 bits: the 56 of a refill less
+// for the refill. Each round therefore starts with at least kRoundStartBits, as the
+// static_asserts beside the look-ups work out: the 56 of a refill less
 // three literal entries (33 bits), or two and a long literal code (22 + 15), or a distance and
 // its extra bits (28); a length and its extra bits take at most 20 of the 34 that two literal
 // entries leave, and the distance table needs 10. `kept` is what window[pos] holds as the
@@ -604,8 +614,12 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const BlockCodes& codes) {
   bits.Refill();
   do {
     if (bits.in > revealAt) revealAt = RevealAhead(bits.in, end);
+    static_assert(kRoundStartBits >= kFastLiteralBits, "the first look-up needs no refill");
     uint32_t entry = literals[bits.Peek(kLiteralMask)];
     bits.Refill();
+    // Up to three literal entries, or two and what follows, from one refill.
+    static_assert(kRefillBits - 2 * kFastLiteralBits >= kFastLiteralBits);
+    static_assert(kRefillBits - 3 * kFastLiteralBits >= kRoundStartBits);
     if (entry & kFastLiteral) {
       PutLiterals(bits, window, pos, kept, entry);
       entry = literals[bits.Peek(kLiteralMask)];
@@ -618,6 +632,11 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const BlockCodes& codes) {
         }
       }
     }
+    // A long literal code, or a length code and its extra bits, after two literal entries; then
+    // the distance look-up without a refill.
+    static_assert(kRefillBits - 2 * kFastLiteralBits - kLongestCode >= kRoundStartBits);
+    static_assert(kRefillBits - 2 * kFastLiteralBits - (kLongestCode + kMostLengthExtra) >=
+                  kFastDistanceBits);
     unsigned length;
     if ((entry & (kFastEnd | kFastSlow)) == 0) {
       length = TakeValue(bits, entry);
@@ -641,6 +660,7 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const BlockCodes& codes) {
     unsigned distance;
     entry = distances[bits.Peek(kDistanceMask)];
     bits.Refill();
+    static_assert(kRefillBits - (kLongestCode + kMostDistanceExtra) >= kRoundStartBits);
     if ((entry & kFastSlow) == 0) {
       distance = TakeValue(bits, entry);
     } else {

@@ -35,7 +35,9 @@ InflateRun Decode(const std::vector<uint8_t>& stream, bool clearWindow = true) {
     InflateRun whole = RunInflate(
         stream, {.clearWindow = clearWindow, .wholeEntryRoom = plain.output.size() + (1 << 20)});
     EXPECT_EQ(whole.result, plain.result);
-    if (plain.result == kInflateOk) EXPECT_TRUE(whole.output == plain.output);
+    if (plain.result == kInflateOk) {
+      EXPECT_TRUE(whole.output == plain.output);
+    }
     EXPECT_EQ(WithoutFlushes(whole.events), WithoutFlushes(plain.events));
     memcpy(HarnessWindow(), after.data(), after.size());
   }
@@ -700,7 +702,9 @@ TEST_P(FastLoopStreamTest, EndsLikeTheByteWisePath) {
   InflateRun run = Decode(stream, false);
   EXPECT_EQ(run.result, GetParam().result);
   // Where the stream failed, the loop still had input for a whole round.
-  if (run.result != kInflateOk) EXPECT_GE(stream.size() - run.bytesTaken, 16u);
+  if (run.result != kInflateOk) {
+    EXPECT_GE(stream.size() - run.bytesTaken, 16u);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, FastLoopStreamTest, testing::ValuesIn(kFastLoopStreams),
