@@ -1,6 +1,7 @@
 #include "distfiles/side_files.h"
 
 #include "common/files.h"
+#include "common/rollback.h"
 #include "common/setup_state.h"
 #include "resources/catalogue.h"
 #include "ui/messages.h"
@@ -50,7 +51,7 @@ UINT CopyBlocks(HANDLE source, HANDLE destination, BYTE* block) {
     // A read error would otherwise end the loop like the end of the file and pass a
     // truncated copy off as complete.
     if (!ReadFile(source, block, kCopyBlockBytes, &read, nullptr)) return kCopyCannotOpen;
-    if (!WriteFile(destination, block, read, &written, nullptr) || written != read)
+    if (!WriteInstallFile(destination, block, read, &written) || written != read)
       return kCopyShortWrite;
     setupState.copiedBytes += read;
     MoveMeter();
@@ -121,7 +122,9 @@ bool CopySideFile(const char* source, int row) {
   char destination[kPathChars];
   CopyText(destination, setupState.installFolder, sizeof destination);
   AppendText(destination, name, sizeof destination);
-  return ReportCopyResult(CopyFileData(source, destination), source, destination);
+  UINT result =
+      SetAsideBeforeWriting(destination) ? CopyFileData(source, destination) : kCopyCannotCreate;
+  return ReportCopyResult(result, source, destination);
 }
 
 UINT CopyFileData(const char* source, const char* destination) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "common/files.h"
+#include "common/rollback.h"
 #include "common/setup_state.h"
 #include "ui/messages.h"
 #include "ui/progress_messages.h"
@@ -41,6 +42,7 @@ PlatformFile OpenArchiveFile(const char* path) {
 // The folders below the destination are created one after the other; those that exist stay.
 PlatformFile CreatePlatformFile(const char* path, uint32_t rootLength, bool createFolders) {
   if (createFolders) CreateFolderLevels(path, static_cast<int>(rootLength));
+  if (!SetAsideBeforeWriting(path)) return kNoFile;
   return FileOf(
       CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
@@ -53,7 +55,7 @@ int32_t ReadPlatformFile(PlatformFile file, void* buffer, uint32_t count) {
 
 int32_t WritePlatformFile(PlatformFile file, const void* buffer, uint32_t count) {
   DWORD done = 0;
-  if (!WriteFile(HandleOf(file), buffer, count, &done, nullptr) && done == 0) return -1;
+  if (!WriteInstallFile(HandleOf(file), buffer, count, &done) && done == 0) return -1;
   return static_cast<int32_t>(done);
 }
 
