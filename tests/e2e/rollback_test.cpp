@@ -62,7 +62,10 @@ std::vector<ZipEntry> Release(const std::string& tag, size_t size) {
     entry.method = i % 2 ? 8 : 0;
     entries.push_back(entry);
   }
-  entries.push_back({"ONLY" + tag + ".DAT", tag});
+  ZipEntry own;
+  own.name = "ONLY" + tag + ".DAT";
+  own.data = tag;
+  entries.push_back(own);
   ZipEntry product;
   product.name = "KESTRA32.EX_";
   product.data = ReadFileBytes(FixturePath("KESTRA32.EXE"));
@@ -93,9 +96,13 @@ class RollbackTest : public testing::Test {
     return setup.ExitCode();
   }
 
-  // What a run of `dist` into an empty folder leaves, the product's log aside.
-  Folder Installed(const Distribution& dist) {
+  // What a run of `dist` into an empty folder leaves (after a run of `first` when given), the
+  // product's log aside.
+  Folder Installed(const Distribution& dist, const Distribution* first = nullptr) {
     RemoveTree(kInstall);
+    if (first) {
+      EXPECT_EQ(RunQuietly(*first), 0u);
+    }
     EXPECT_EQ(RunQuietly(dist), 0u);
     Folder folder = ReadFolder(kInstall);
     folder.erase("kestra32.log");
@@ -110,8 +117,9 @@ class RollbackTest : public testing::Test {
 
 TEST_F(RollbackTest, AFailedOrCutOffRunLeavesTheFolderAsItWas) {
   const Folder oldRelease = Installed(oldDist_);
-  const Folder newRelease = Installed(newDist_);
-  ASSERT_NE(oldRelease, newRelease);
+  const Folder upgraded = Installed(newDist_, &oldDist_);  // release 1's own file stays
+  const Folder downgraded = Installed(oldDist_, &oldDist_);
+  ASSERT_NE(oldRelease, upgraded);
   struct Case {
     const char* what;
     bool upgrade;                    // release 1 installed first
@@ -124,13 +132,15 @@ TEST_F(RollbackTest, AFailedOrCutOffRunLeavesTheFolderAsItWas) {
       {"a full disk in a fresh install", false, "13", 5, nullptr, std::nullopt},
       // The first write is the stub library's: message 1054.
       {"a full disk at the fresh install's first write", false, "1", 6, nullptr, std::nullopt},
-      {"killed mid-upgrade, then release 2 again", true, "13w", 0, &newDist_, newRelease},
-      {"killed mid-upgrade, then release 1 again", true, "13w", 0, &oldDist_, oldRelease},
+      {"killed mid-upgrade, then release 2 again", true, "13w", 0, &newDist_, upgraded},
+      {"killed mid-upgrade, then release 1 again", true, "13w", 0, &oldDist_, downgraded},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     RemoveTree(kInstall);
-    if (c.upgrade) ASSERT_EQ(RunQuietly(oldDist_), 0u);
+    if (c.upgrade) {
+      ASSERT_EQ(RunQuietly(oldDist_), 0u);
+    }
     Folder before = ReadFolder(kInstall);
     if (c.fault.back() == 'w') {
       FaultScope scope(c.fault);
@@ -167,7 +177,8 @@ TEST_F(RollbackTest, ASecondSetupStartedMeanwhileChangesNothing) {
     FaultScope scope("1s");
     ChildProcess running("\"" + newDist_.SetupExe() + "\" /S \"/D=" + kInstall + "\"");
     SetEnvironmentVariableA(kFault, nullptr);
-    ASSERT_TRUE(WaitUntil([] { return PathExists(kInstall + "\\KSSETUP.$$$\\SETUP.JNL"); }, 60000));
+    // Held at its first write, the stub library's.
+    ASSERT_TRUE(WaitUntil([] { return PathExists(kInstall + "\\KSSHLSTB.TMP"); }, 60000));
     Folder during = ReadFolder(kInstall);
     second = RunQuietly(oldDist_);
     EXPECT_EQ(ReadFolder(kInstall), during) << "the second run wrote nothing";
