@@ -275,6 +275,14 @@ bool SetAsideBeforeWriting(const char* path) {
   return FileExists(aside) && DeleteFileA(path);
 }
 
+HANDLE CreateInstallFile(const char* path) {
+  HANDLE file =
+      CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE || !SetAsideBeforeWriting(path)) return file;
+  return CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                     nullptr);
+}
+
 void CommitInstall() {
   if (!journalActive) return;
   journalActive = false;

@@ -16,6 +16,10 @@ bool BeginInstallJournal(char* failedPath);
 // Without a journal it does nothing.
 bool SetAsideBeforeWriting(const char* path);
 
+// Creates (or truncates) the install folder's file `path` for writing, alone. A name new to the
+// folder is created at once; an existing file is first moved aside.
+HANDLE CreateInstallFile(const char* path);
+
 // The run has put everything in place: what was moved aside and the journal go.
 void CommitInstall();
 

@@ -68,8 +68,7 @@ UINT CopyOpenFile(HANDLE source, const char* destination) {
   BYTE* block = memory ? static_cast<BYTE*>(GlobalLock(memory)) : nullptr;
   UINT result = kCopyCannotOpen;
   if (block) {
-    HANDLE target = CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE target = CreateInstallFile(destination);
     if (target == INVALID_HANDLE_VALUE) {
       result = kCopyCannotCreate;
     } else {
@@ -122,9 +121,7 @@ bool CopySideFile(const char* source, int row) {
   char destination[kPathChars];
   CopyText(destination, setupState.installFolder, sizeof destination);
   AppendText(destination, name, sizeof destination);
-  UINT result =
-      SetAsideBeforeWriting(destination) ? CopyFileData(source, destination) : kCopyCannotCreate;
-  return ReportCopyResult(result, source, destination);
+  return ReportCopyResult(CopyFileData(source, destination), source, destination);
 }
 
 UINT CopyFileData(const char* source, const char* destination) {

@@ -47,8 +47,7 @@ void FindInstalledFile(char* path, const char* name) {
 // Writes the whole image to `path` with SETUP.EXE's time as all three of its times. A write
 // that falls short leaves nothing behind.
 bool WriteStubImage(const char* path) {
-  HANDLE file =
-      CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateInstallFile(path);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
   bool complete =
@@ -171,6 +170,6 @@ bool WriteStubLibrary() {
   if (!BuildInstallPath(path, kStubName) || !BuildInstallPath(temporary, kStubTemporaryName))
     return false;
   // The shell's registration names the stub: it is replaced only by a complete image.
-  return SetAsideBeforeWriting(temporary) && WriteStubImage(temporary) &&
-         SetAsideBeforeWriting(path) && ReplaceWithTemporary(temporary, path);
+  return WriteStubImage(temporary) && SetAsideBeforeWriting(path) &&
+         ReplaceWithTemporary(temporary, path);
 }

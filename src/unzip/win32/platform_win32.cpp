@@ -42,9 +42,7 @@ PlatformFile OpenArchiveFile(const char* path) {
 // The folders below the destination are created one after the other; those that exist stay.
 PlatformFile CreatePlatformFile(const char* path, uint32_t rootLength, bool createFolders) {
   if (createFolders) CreateFolderLevels(path, static_cast<int>(rootLength));
-  if (!SetAsideBeforeWriting(path)) return kNoFile;
-  return FileOf(
-      CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return FileOf(CreateInstallFile(path));
 }
 
 int32_t ReadPlatformFile(PlatformFile file, void* buffer, uint32_t count) {
