@@ -45,6 +45,12 @@ bool CanOpenExclusively(const char* path);
 // With `translate`, keyboard messages are translated first.
 void DispatchPendingMessages(bool translate);
 
+// A function that GetProcAddress found, as the type it has.
+template <typename Proc>
+Proc ProcAs(FARPROC proc) {
+  return reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(proc));
+}
+
 // Copies at most `capacity` - 1 characters of `source` and terminates the copy.
 void CopyText(char* target, const char* source, int capacity);
 

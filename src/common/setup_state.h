@@ -16,6 +16,7 @@ enum SetupExitCode {
   kExitCopyFailed = 5,      // copying or unpacking failed
   kExitExtensionInUse = 6,  // the File Manager or shell extension could not be released
   kExitMainExecutable = 7,  // the main executable not put in place or not started
+  kExitSetupRunning = 8,    // another setup is running
 };
 
 struct SetupState {
@@ -30,15 +31,16 @@ struct SetupState {
   char installPath[kPathChars];              // install folder without a trailing separator
   char installFolder[kPathChars];            // install folder with a trailing separator
   char argv0Path[kPathChars];                // the path after -argv0, or empty
-  DWORD totalBytes;          // side files + archive, in KB once the folder is accepted
-  DWORD copiedBytes;         // bytes copied by the side-file copier
-  DWORD lastReportedBytes;   // copiedBytes at the copier's last meter update
-  bool stubUpToDate;         // the installed stub library has the carried version
-  HWND progressDialog;       // the modeless progress dialog while it exists
-  bool cancelRequested;      // the user confirmed Cancel
-  bool quiet;                // /S: no window; every box becomes a line of the log
-  char logFile[kPathChars];  // the log's full path (/LOG), or empty
-  int exitCode;              // what stopped the run first (SetupExitCode), 0 so far
+  DWORD totalBytes;            // side files + archive, in KB once the folder is accepted
+  DWORD copiedBytes;           // bytes copied by the side-file copier
+  DWORD lastReportedBytes;     // copiedBytes at the copier's last meter update
+  bool stubUpToDate;           // the installed stub library has the carried version
+  HWND progressDialog;         // the modeless progress dialog while it exists
+  bool cancelRequested;        // the user confirmed Cancel
+  bool quiet;                  // /S: no window; every box becomes a line of the log
+  char logFile[kPathChars];    // the log's full path (/LOG), or empty
+  int exitCode;                // what stopped the run first (SetupExitCode), 0 so far
+  bool placingMainExecutable;  // the run has come to renaming KESTRA32.EX_
 };
 
 extern SetupState setupState;

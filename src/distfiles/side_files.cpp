@@ -1,6 +1,7 @@
 #include "distfiles/side_files.h"
 
 #include "common/files.h"
+#include "common/rollback.h"
 #include "common/setup_state.h"
 #include "resources/catalogue.h"
 #include "ui/messages.h"
@@ -50,7 +51,7 @@ UINT CopyBlocks(HANDLE source, HANDLE destination, BYTE* block) {
     // A read error would otherwise end the loop like the end of the file and pass a
     // truncated copy off as complete.
     if (!ReadFile(source, block, kCopyBlockBytes, &read, nullptr)) return kCopyCannotOpen;
-    if (!WriteFile(destination, block, read, &written, nullptr) || written != read)
+    if (!WriteInstallFile(destination, block, read, &written) || written != read)
       return kCopyShortWrite;
     setupState.copiedBytes += read;
     MoveMeter();
@@ -67,8 +68,7 @@ UINT CopyOpenFile(HANDLE source, const char* destination) {
   BYTE* block = memory ? static_cast<BYTE*>(GlobalLock(memory)) : nullptr;
   UINT result = kCopyCannotOpen;
   if (block) {
-    HANDLE target = CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE target = CreateInstallFile(destination);
     if (target == INVALID_HANDLE_VALUE) {
       result = kCopyCannotCreate;
     } else {

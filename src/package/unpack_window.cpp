@@ -5,6 +5,7 @@
 #include "ui/meter_messages.h"
 #include "unzip/data_path.h"
 #include "unzip/platform.h"
+#include "unzip/win32/file_handles.h"
 
 namespace {
 
@@ -106,6 +107,19 @@ bool UnpackFailed() {
 void EndUnpackWindow() {
   if (view.window) DestroyWindow(view.window);
   view.window = view.meter = nullptr;
+}
+
+// The extractor's output files: the private folder is new, so a file is simply created.
+PlatformFile CreatePlatformFile(const char* path, uint32_t rootLength, bool createFolders) {
+  if (createFolders) CreateFolderLevels(path, static_cast<int>(rootLength));
+  return FileOf(
+      CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+int32_t WritePlatformFile(PlatformFile file, const void* buffer, uint32_t count) {
+  DWORD done = 0;
+  if (!WriteFile(HandleOf(file), buffer, count, &done, nullptr) && done == 0) return -1;
+  return static_cast<int32_t>(done);
 }
 
 // The extractor's progress and error half of the seam. The window is not the extractor's to

@@ -44,6 +44,8 @@
 #define MSG_STUB_NOT_ACCESSIBLE      1053
 #define MSG_STUB_NOT_CREATABLE       1054
 #define MSG_USAGE                    1060
+#define MSG_NO_DISK_SPACE            1061
+#define MSG_SETUP_RUNNING            1062
 
 #define MSG_TEXT_1004 "The %s folder cannot be created.\nEnter another folder or try another drive."
 #define MSG_TEXT_1005 "Setup has not completed installing the software.\nAre you sure you want to cancel?"
@@ -81,6 +83,8 @@
 #define MSG_TEXT_1052 "Kestra cannot be installed under this version of Windows"
 #define MSG_TEXT_1053 "Setup cannot access the shell extension file for this version of Kestra"
 #define MSG_TEXT_1054 "Setup cannot create the shell extension file for this version of Kestra"
-#define MSG_TEXT_1060 "SETUP.EXE [/S] [/D=folder] [/LOG=file] [-argv0 path]\n\n/S\tquiet: no window at all; the exit code tells the result\n/D=folder\tthe install folder\n/LOG=file\tadd each step and message to this file\n-argv0 path\tthe path handed on to Kestra\n\nA folder with blanks goes in double quotes: /D=\042C:\\Program Files\\Kestra\042\n\nExit codes of a quiet run:\n0\tinstalled, Kestra started\n1\tWindows version not supported, or a switch not understood\n2\tanother copy of Kestra is running\n3\tinstall folder refused or cannot be created\n4\tdistribution incomplete or mixed\n5\tcopying or unpacking failed\n6\tFile Manager or shell extension cannot be released\n7\tKESTRA32.EXE cannot be put in place or started"
+#define MSG_TEXT_1060 "SETUP.EXE [/S] [/D=folder] [/LOG=file] [-argv0 path]\n\n/S\tquiet: no window at all; the exit code tells the result\n/D=folder\tthe install folder\n/LOG=file\tadd each step and message to this file\n-argv0 path\tthe path handed on to Kestra\n\nA folder with blanks goes in double quotes: /D=\042C:\\Program Files\\Kestra\042\n\nExit codes of a quiet run:\n0\tinstalled, Kestra started\n1\tWindows version not supported, or a switch not understood\n2\tanother copy of Kestra is running\n3\tinstall folder refused or cannot be created\n4\tdistribution incomplete or mixed\n5\tcopying or unpacking failed\n6\tFile Manager or shell extension cannot be released\n7\tKESTRA32.EXE cannot be put in place or started\n8\tanother Setup is running"
+#define MSG_TEXT_1061 "Not enough space on drive %s for Kestra.\nSpace needed: %lu KB\nSpace free: %lu KB"
+#define MSG_TEXT_1062 "Setup is already running."
 // clang-format on
 #endif

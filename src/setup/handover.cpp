@@ -1,6 +1,7 @@
 #include "setup/handover.h"
 
 #include "common/files.h"
+#include "common/rollback.h"
 #include "common/setup_log.h"
 #include "common/setup_state.h"
 #include "resources/catalogue.h"
@@ -26,13 +27,14 @@ bool FinalizeMainExecutable(HWND owner, const char* folder, const char* name) {
   wsprintfA(finalPath, "%s%s", folder, name);
   lstrcpyA(temporaryPath, finalPath);
   temporaryPath[lstrlenA(temporaryPath) - 1] = '_';
+  setupState.placingMainExecutable = true;
   // Without its successor the old program is all the user has: it stays.
   if (!FileExists(temporaryPath)) {
-    RecordExitCode(kExitMainExecutable);  // a run stopped here could not put the program in place
     ShowMessage(owner, MSG_SIDE_FILE_MISSING, MB_ICONERROR, temporaryPath + lstrlenA(folder));
     return false;
   }
-  if (ReplaceWithTemporary(temporaryPath, finalPath)) return true;
+  if (SetAsideBeforeWriting(finalPath) && ReplaceWithTemporary(temporaryPath, finalPath))
+    return true;
   ShowMessage(owner, MSG_CANNOT_OPEN_FOR_WRITING, MB_ICONERROR, finalPath);
   return false;
 }
@@ -53,5 +55,5 @@ void LaunchProduct() {
             setupState.argv0Path);
   if (inInstallFolder && Start(command)) return;
   wsprintfA(command, "Error running %s%s", setupState.installFolder, kMainExecutable);
-  ShowPlainMessage(command, kExitMainExecutable);
+  ShowPlainMessage(command, kTextStartFailed);
 }

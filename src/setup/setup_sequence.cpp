@@ -1,6 +1,7 @@
 #include "setup/setup_sequence.h"
 
 #include "common/files.h"
+#include "common/rollback.h"
 #include "common/setup_log.h"
 #include "common/setup_state.h"
 #include "distfiles/side_files.h"
@@ -34,10 +35,8 @@ void TakeSwitches(const CommandLine& line) {
 
 // /? or a switch that is not understood: the box that lists the switches, and nothing else.
 void ExplainSwitches(CommandRequest request, const CommandLine& line) {
-  if (request == CommandRequest::kNotUnderstood) {
+  if (request == CommandRequest::kNotUnderstood)
     LogStep("Switch not understood: %s", line.notUnderstood);
-    RecordExitCode(kExitUnsupported);
-  }
   ShowMessage(nullptr, MSG_USAGE, MB_ICONINFORMATION);
 }
 
@@ -97,6 +96,7 @@ void RunSequence(HINSTANCE instance, const char* commandTail) {
     return;
   }
 
+  if (!ClaimSingleSetup()) return;
   if (!CheckWindowsVersion(nullptr)) return;
   LogStep("Windows version accepted");
   if (!WaitWhileProductRuns()) return;
@@ -131,6 +131,7 @@ void RunSequence(HINSTANCE instance, const char* commandTail) {
     return;
   }
   LogStep("%s in place", kMainExecutable);
+  CommitInstall();
   LaunchProduct();
 }
 
@@ -138,6 +139,7 @@ void RunSequence(HINSTANCE instance, const char* commandTail) {
 
 int RunSetup(HINSTANCE instance, const char* commandTail) {
   RunSequence(instance, commandTail);
+  RollBackInstall();  // a run that failed after its first write puts the folder back
   int exitCode = setupState.quiet ? setupState.exitCode : kExitInstalled;
   LogStep("Setup has ended, exit code %d", exitCode);
   return exitCode;

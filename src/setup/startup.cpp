@@ -20,6 +20,15 @@ bool CheckWindowsVersion(HWND owner) {
   return acceptable;
 }
 
+bool ClaimSingleSetup() {
+  // Named, so that every SETUP.EXE of the session finds it; it goes with the process, also with
+  // one that crashed.
+  HANDLE running = CreateMutexA(nullptr, FALSE, "Kestra Setup is running");
+  if (running && GetLastError() != ERROR_ALREADY_EXISTS) return true;
+  ShowMessage(nullptr, MSG_SETUP_RUNNING, MB_ICONINFORMATION);
+  return false;
+}
+
 bool WaitWhileProductRuns() {
   while (FindWindowA("Kestra2WClass", nullptr) || FindWindowA("KestraWClass", nullptr)) {
     int button = ShowMessage(nullptr, MSG_PRODUCT_RUNNING, MB_RETRYCANCEL | MB_ICONERROR);

@@ -10,5 +10,8 @@ bool CheckWindowsVersion(HWND owner);
 // or the user cancels (false).
 bool WaitWhileProductRuns();
 
+// True when no other SETUP.EXE runs; otherwise shows message 1062 and returns false.
+bool ClaimSingleSetup();
+
 // Fills sourceFolder (ending in a backslash) and setupWriteTime from SETUP.EXE itself.
 void LocateSource();

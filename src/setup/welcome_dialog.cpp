@@ -1,10 +1,12 @@
 #include "setup/welcome_dialog.h"
 
 #include "common/files.h"
+#include "common/rollback.h"
 #include "common/setup_state.h"
 #include "distfiles/side_files.h"
 #include "resources/catalogue.h"
 #include "setup/folder_rules.h"
+#include "setup/free_space.h"
 #include "setup/suggest_folder.h"
 #include "shellext/stub_deploy.h"
 #include "ui/messages.h"
@@ -15,6 +17,9 @@ namespace {
 constexpr char kHelpFile[] = "kestra.hlp";
 constexpr char kArchiveName[] = "setup.ks";
 constexpr DWORD kWriteTestMilliseconds = 250;
+
+// What the run will write: the side files and setup.ks's entries, uncompressed.
+ULONGLONG neededBytes;
 
 // Each check below returns true to go on. A check that fails has shown its message over the
 // dialog and returns false; the dialog then stays open for another folder.
@@ -84,21 +89,24 @@ bool CountArchive() {
   char archive[kPathChars];
   PathInFolder(archive, setupState.sourceFolder, kArchiveName);
   if (!FileExists(archive)) {
-    ShowPlainMessage("setup.ks is missing", kExitIncomplete);
+    ShowPlainMessage("setup.ks is missing", kTextArchiveMissing);
     return false;
   }
-  setupState.totalBytes = (setupState.totalBytes + setupState.findData.nFileSizeLow) >> 10;
+  DWORD archiveBytes = setupState.findData.nFileSizeLow;
+  neededBytes = setupState.totalBytes + DeclaredArchiveBytes(archive);
+  setupState.totalBytes = (setupState.totalBytes + archiveBytes) >> 10;
   return true;
 }
 
-// Makes the install folder the current one, creating it first when needed.
+// Makes the install folder the current one, creating it first when needed, and starts the
+// journal that puts the folder back should the run fail.
 bool EnterInstallFolder(HWND dialog) {
-  if (EnterInstallPath()) return true;
-  // Every level below the root ("C:\", or the "\\" of a network path, which cannot be made).
-  constexpr int kBelowRoot = 3;
-  CreateFolderLevels(setupState.installFolder, kBelowRoot);
-  if (EnterInstallPath()) return true;
-  ShowMessage(dialog, MSG_CANNOT_CREATE_FOLDER, MB_ICONINFORMATION, setupState.installPath);
+  char failedPath[kPathChars];
+  if (BeginInstallJournal(failedPath)) return true;
+  if (failedPath[0])
+    ShowMessage(dialog, MSG_ERROR_WRITING, MB_ICONERROR, failedPath);
+  else
+    ShowMessage(dialog, MSG_CANNOT_CREATE_FOLDER, MB_ICONINFORMATION, setupState.installPath);
   return false;
 }
 
@@ -109,7 +117,8 @@ bool CheckInstallFolder(HWND dialog, char* text) {
   NormalizeFolderText(text);
   SetInstallFolder(text);
   return CheckNotSourceFolder(dialog) && CheckWritable(dialog) && Remove16BitProduct(dialog) &&
-         CountSideFiles(dialog) && CountArchive() && EnterInstallFolder(dialog);
+         CountSideFiles(dialog) && CountArchive() && CheckFreeSpace(dialog, neededBytes) &&
+         EnterInstallFolder(dialog);
 }
 
 const int kInputItems[] = {kFolderItem, IDOK, IDCANCEL};

@@ -25,11 +25,6 @@ struct VersionFunctions {
 
 VersionFunctions versionFunctions;
 
-template <typename Proc>
-Proc ProcAs(FARPROC proc) {
-  return reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(proc));
-}
-
 void LoadVersionFunctions() {
   char path[kPathChars];
   UINT length = GetSystemDirectoryA(path, kPathChars);

@@ -31,6 +31,8 @@ bool UnloadFileManagerExtension() {
   WritePrivateProfileStringA(kSection, kKey, nullptr, kProfile);
   PostMessageA(fileManager, FM_RELOAD_EXTENSIONS, 0, 0);
   if (WaitForExclusiveOpen(library, kReleaseTimeoutMs)) return true;
+  // Still held: the registration goes back as it was.
+  WritePrivateProfileStringA(kSection, kKey, library, kProfile);
   ShowComposedMessage(nullptr, MSG_FM_EXT_BUSY, MB_OK | MB_ICONERROR);
   return false;
 }

@@ -1,6 +1,7 @@
 #include "shellext/stub_deploy.h"
 
 #include "common/files.h"
+#include "common/rollback.h"
 #include "common/setup_state.h"
 #include "resources/catalogue.h"
 #include "resources/welcome_dialog_ids.h"
@@ -46,12 +47,11 @@ void FindInstalledFile(char* path, const char* name) {
 // Writes the whole image to `path` with SETUP.EXE's time as all three of its times. A write
 // that falls short leaves nothing behind.
 bool WriteStubImage(const char* path) {
-  HANDLE file =
-      CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateInstallFile(path);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
   bool complete =
-      WriteFile(file, stubImage, stubImageSize, &written, nullptr) && written == stubImageSize;
+      WriteInstallFile(file, stubImage, stubImageSize, &written) && written == stubImageSize;
   if (complete) {
     const FILETIME& time = setupState.setupWriteTime;
     SetFileTime(file, &time, &time, &time);
@@ -170,5 +170,6 @@ bool WriteStubLibrary() {
   if (!BuildInstallPath(path, kStubName) || !BuildInstallPath(temporary, kStubTemporaryName))
     return false;
   // The shell's registration names the stub: it is replaced only by a complete image.
-  return WriteStubImage(temporary) && ReplaceWithTemporary(temporary, path);
+  return WriteStubImage(temporary) && SetAsideBeforeWriting(path) &&
+         ReplaceWithTemporary(temporary, path);
 }

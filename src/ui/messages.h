@@ -18,9 +18,22 @@ int ShowMessage(HWND owner, UINT id, UINT style, ...);
 // Shows the composed text `id` with caption setupState.title. Returns the button.
 int ShowComposedMessage(HWND owner, UINT id, UINT style);
 
+// The texts outside the catalogue that stop a run, under numbers of their own for the exit-code
+// policy (the log shows them without a number).
+enum PlainTextId : UINT {
+  kTextInternalError = 1,   // a catalogue text missing or too long: stops nothing by itself
+  kTextArchiveMissing = 2,  // "setup.ks is missing"
+  kTextStartFailed = 3,     // "Error running ..."
+  kTextExtraction = 4,      // the extractor's own texts (the password texts)
+};
+
 // Shows a text from outside the catalogue in a box with no owner, no caption and only OK.
-// `exitCode` is what the text stands for when it stops a quiet run.
-void ShowPlainMessage(const char* text, int exitCode);
+// `id` is what the text stands for in the exit-code policy.
+void ShowPlainMessage(const char* text, UINT id);
+
+// The exit-code policy: what ends a quiet run when the message `id` (a catalogue id or a
+// PlainTextId) is shown; 0 for a message that stops nothing by itself. The first stop counts.
+int ExitCodeOf(UINT id);
 
 // Shows the message for a side-file copy result (1017, 1018, 1019) owned by the progress dialog.
 // True when `code` needs no message.
@@ -37,9 +50,6 @@ enum ExtractionErrorCode {
 // Shows a finished extractor message, owned by `owner`, without caption, with the error icon.
 // `id` is the catalogue text it was made from (0 for none), which the log names.
 void ShowExtractionError(HWND owner, int code, const char* text, UINT id);
-
-// Notes `exitCode` as what stopped the run, unless something stopped it before.
-void RecordExitCode(int exitCode);
 
 // Loads the setup title (string 1021, at most 28 characters) into setupState.title.
 void LoadSetupTitle();

@@ -1,8 +1,8 @@
 // The progress dialog during a real run of SETUP.EXE: the name of every side file and archive
 // entry and a rising meter that ends at 100%; the Cancel question answered No (the installation
 // finishes intact) and Yes, during the side files (setup stops after the next file's first
-// block and removes that file) and during unpacking (the entry being written is removed); each
-// time followed by the closing notice, without the product being started.
+// block) and during an upgrade's unpacking, each time followed by the closing notice, without
+// the product being started, and with the folder put back as it was.
 //
 // Setup notices a Cancel click only when it pumps its messages: before each side file, and at
 // the extractor's progress points (the start of each entry and each block of 28,672 bytes it
@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -205,6 +206,23 @@ class ProgressTest : public testing::Test {
 
   std::string Installed(const std::string& name) const { return kInstall + "\\" + name; }
 
+  // Every file of the install folder with its bytes.
+  std::map<std::string, std::string> FolderBytes() const {
+    std::map<std::string, std::string> files;
+    for (const std::string& name : FileNames(kInstall))
+      files[name] = ReadFileBytes(Installed(name));
+    return files;
+  }
+
+  // An earlier installation: each name this release writes, and a file of its own.
+  void InstallEarlierRelease() {
+    for (const char* name : kSideFileNames) WriteFileBytes(Installed(name), "earlier side file");
+    for (const ArchiveFile& file : files_)
+      WriteFileBytes(Installed(file.name == "KESTRA32.EX_" ? "KESTRA32.EXE" : file.name),
+                     "earlier " + file.name);
+    WriteFileBytes(Installed("EARLIER.DAT"), "earlier only");
+  }
+
   void ExpectSideFileCopied(int row) {
     std::string path = Installed(kSideFileNames[row]);
     FILETIME copied = LastWriteTime(path), setupTime = LastWriteTime(dist_.SetupExe());
@@ -354,19 +372,23 @@ TEST_F(ProgressTest, ShowsEveryFileAndARisingMeterAndFinishesIntactWhenCancelIsA
   EXPECT_NE(ProductLog(kInstall), "") << "the product was started";
 }
 
-TEST_F(ProgressTest, ConfirmedCancelDuringUnpackingRemovesTheEntryBeingWritten) {
+// Cancel confirmed in the middle of an upgrade: the earlier installation comes back.
+TEST_F(ProgressTest, ConfirmedCancelDuringUnpackingRestoresTheEarlierInstallation) {
+  InstallEarlierRelease();
+  const std::map<std::string, std::string> before = FolderBytes();
   GatedSetup setup("\"" + dist_.SetupExe() + "\"");
   ASSERT_TRUE(setup.gated());
   ASSERT_TRUE(AcceptWelcomeDialog(setup.process(), kInstall));
   const size_t stopped = EntryIndex("KESTRA.HLP");
   GatedRun run = Serve(setup, AtProgressPoint("KESTRA.HLP", 10), [&](const Question& q) {
     // Setup waits in the middle of the entry: part of it is written, the entries before it
-    // are complete and none after it has begun.
+    // are complete and none after it has begun (the earlier release's file is still there).
     LONGLONG partial = FileSize(Installed(files_[stopped].name));
     EXPECT_GT(partial, 0);
     EXPECT_LT(partial, static_cast<LONGLONG>(files_[stopped].data.size()));
     for (size_t entry = 0; entry < stopped; ++entry) ExpectUnpacked(entry);
-    EXPECT_FALSE(PathExists(Installed(files_[stopped + 1].name)));
+    EXPECT_EQ(ReadFileBytes(Installed(files_[stopped + 1].name)),
+              "earlier " + files_[stopped + 1].name);
     TakeScreenshots(q);
     return IDYES;
   });
@@ -378,12 +400,8 @@ TEST_F(ProgressTest, ConfirmedCancelDuringUnpackingRemovesTheEntryBeingWritten) 
   ExpectStopsAfterYes(run, {{kGateClosing, files_[stopped].name}});
   ExpectOnlyTheClosingNotice(run);
 
-  for (int row = 0; row < 7; ++row) ExpectSideFileCopied(row);
-  for (size_t entry = 0; entry < stopped; ++entry) ExpectUnpacked(entry);
-  for (size_t entry = stopped; entry < files_.size(); ++entry)
-    EXPECT_FALSE(PathExists(Installed(files_[entry].name))) << files_[entry].name;
-  EXPECT_FALSE(PathExists(Installed("KESTRA32.EXE"))) << "the product was not put in place";
-  EXPECT_FALSE(PathExists(Installed("kestra32.log"))) << "the product was not started";
+  EXPECT_TRUE(FolderBytes() == before) << "the earlier installation byte for byte, nothing else";
+  EXPECT_FALSE(PathExists(Installed("KSSETUP.$$$")));
 }
 
 TEST_F(ProgressTest, ConfirmedCancelDuringTheSideFilesStopsInTheNextFileAndRemovesIt) {
@@ -408,12 +426,9 @@ TEST_F(ProgressTest, ConfirmedCancelDuringTheSideFilesStopsInTheNextFileAndRemov
                             {kGateClosing, kSideFileNames[stoppedRow]}});
   ExpectOnlyTheClosingNotice(run);
 
-  for (int row = 0; row < stoppedRow; ++row) ExpectSideFileCopied(row);
-  // The file cut short after its first block is removed, not left as if it were whole.
-  for (int row = stoppedRow; row < 7; ++row)
-    EXPECT_FALSE(PathExists(Installed(kSideFileNames[row]))) << kSideFileNames[row];
-  EXPECT_FALSE(PathExists(Installed("KESTRA32.EX_"))) << "the archive was not unpacked";
-  EXPECT_FALSE(PathExists(Installed("kestra32.log"))) << "the product was not started";
+  // The folder was empty and is again: the files copied and the one cut short are gone.
+  EXPECT_EQ(FileNames(kInstall), std::vector<std::string>{});
+  EXPECT_TRUE(PathExists(kInstall)) << "the folder setup did not create stays";
 }
 
 TEST_F(ProgressTest, MeterReachesHundredPercentBeforeTheDialogGoes) {
@@ -443,7 +458,7 @@ TEST_F(ProgressTest, MeterReachesHundredPercentBeforeTheDialogGoes) {
   EXPECT_TRUE(IsWindowVisible(dialog)) << "the notice comes over the dialog";
   Answer(*notice, IDOK);
   EXPECT_TRUE(setup.Wait(10000));
-  for (int row = 0; row < 7; ++row) ExpectSideFileCopied(row);
+  EXPECT_EQ(FileNames(kInstall), std::vector<std::string>{"KESTRA32.EXE"}) << "rolled back";
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr int kMessageBoxTextId = 0xFFFF;
 constexpr DWORD kPollMilliseconds = 50;
 
 HANDLE CreateGateEvent(DWORD processId, const char* what) {
@@ -76,8 +75,9 @@ void GatedSetup::GoOn() {
   SetEvent(go_);
 }
 
+// A message box, not any dialog with a text static: the welcome dialog may still be closing.
 bool GatedSetup::ShowsMessageBox() {
   for (HWND window : TopLevelWindows(setup_.id()))
-    if (GetDlgItem(window, kMessageBoxTextId)) return true;
+    if (ReadMessageBox(window)) return true;
   return false;
 }

@@ -118,13 +118,8 @@ TEST_F(FmExtensionTest, ALibraryThatStaysBusyStopsSetupAfterTwoSeconds) {
     EXPECT_EQ(run.boxes[0].icon, BoxIcon::kError);
     EXPECT_EQ(run.boxes[0].buttons, std::vector<int>{IDOK});
     EXPECT_EQ(run.boxes[0].owner, nullptr);
-    EXPECT_EQ(registration_.Current(), FileManagerRegistration::kAbsent) << c.what;
-
-    // The registration is gone for good: the next run goes on at once.
-    UnloadRun again = Unload();
-    EXPECT_TRUE(again.result) << c.what;
-    EXPECT_TRUE(again.boxes.empty()) << c.what;
-    EXPECT_LT(again.milliseconds, 500u) << c.what;
+    // Nothing is left changed that the File Manager did not act on.
+    EXPECT_EQ(registration_.Current(), c.registered) << "the registration is back";
     EXPECT_EQ(fileManager.Title(), "reload 1: 0 0") << "asked once";
   }
 }

@@ -193,7 +193,7 @@ TEST_F(MessagesTest, AQuietRunLogsEveryBoxInsteadOfShowingIt) {
       {[] { return int(ReportCopyResult(1018, "C:\\src\\A.TXT", "C:\\dst\\A.TXT")); }, FALSE,
        "message 1018: Cannot open C:\\dst\\A.TXT for writing\r\n", 5},
       {[] {
-         ShowPlainMessage("setup.ks is missing", 4);
+         ShowPlainMessage("setup.ks is missing", kTextArchiveMissing);
          return 0;
        },
        0, "message: setup.ks is missing\r\n", 4},

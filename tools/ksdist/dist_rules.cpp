@@ -133,6 +133,8 @@ std::string InstalledNameProblem(const std::string& name) {
       return "this is the name of a side file, which SETUP.EXE copies itself";
   if (SameNameIgnoringCase(name, kStubLibraryName))
     return "this is the stub library, which SETUP.EXE writes from its own resources";
+  if (SameNameIgnoringCase(name, kRollbackFolderName))
+    return "SETUP.EXE keeps what it moves aside during an installation in a folder of this name";
   return "";
 }
 

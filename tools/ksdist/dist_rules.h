@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "common/install_names.h"
+
 constexpr const char kSetupExeName[] = "SETUP.EXE";
 constexpr const char kArchiveName[] = "setup.ks";
 constexpr const char kMainProgramName[] = "KESTRA32.EXE";
@@ -16,9 +18,11 @@ constexpr const char kMainProgramStoredName[] = "KESTRA32.EX_";  // renamed by S
 constexpr const char kStubLibraryName[] = "KSSHLSTB.DLL";        // written from SETUP.EXE
 
 // The longest product file name that still fits in a Windows path (259 characters) below the
-// install folder setup suggests on a fresh machine, C:\Program Files\Kestra.
+// install folder setup suggests on a fresh machine, C:\Program Files\Kestra, also where an
+// upgrade moves the installed file of that name aside into the rollback folder.
 constexpr const char kSuggestedInstallFolder[] = "C:\\Program Files\\Kestra\\";
-constexpr size_t kLongestProductName = 259 - (sizeof kSuggestedInstallFolder - 1);
+constexpr size_t kLongestProductName =
+    259 - (sizeof kSuggestedInstallFolder - 1) - (sizeof kRollbackFolderName - 1) - 1;
 
 // The path of `name` in `folder`, found as Windows finds it: an exact match first, else any
 // entry whose name differs only in the case of ASCII letters.

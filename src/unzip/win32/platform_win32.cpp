@@ -1,47 +1,24 @@
 // The Win32 side of the extractor's platform seam that SETUP.EXE and the package stub share:
 // Win32 file calls, the history window from the global heap, OEM names converted with OemToChar
-// and UTF-8 names spelled in the ANSI code page. The progress and error half is each program's
-// own (progress_win32.cpp for SETUP.EXE).
+// and UTF-8 names spelled in the ANSI code page. Creating and writing an output file, and the
+// progress and error half, are each program's own (progress_win32.cpp for SETUP.EXE, whose
+// writes go through the install folder's rollback).
 #include <stdlib.h>
 #include <windows.h>
 
 #include "common/files.h"
 #include "unzip/platform.h"
 #include "unzip/utf8.h"
-
-namespace {
-
-HANDLE HandleOf(PlatformFile file) {
-  return reinterpret_cast<HANDLE>(file);
-}
-
-PlatformFile FileOf(HANDLE handle) {
-  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<PlatformFile>(handle);
-}
-
-}  // namespace
+#include "unzip/win32/file_handles.h"
 
 PlatformFile OpenArchiveFile(const char* path) {
   return FileOf(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-// The folders below the destination are created one after the other; those that exist stay.
-PlatformFile CreatePlatformFile(const char* path, uint32_t rootLength, bool createFolders) {
-  if (createFolders) CreateFolderLevels(path, static_cast<int>(rootLength));
-  return FileOf(
-      CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
 int32_t ReadPlatformFile(PlatformFile file, void* buffer, uint32_t count) {
   DWORD done = 0;
   ReadFile(HandleOf(file), buffer, count, &done, nullptr);
-  return static_cast<int32_t>(done);
-}
-
-int32_t WritePlatformFile(PlatformFile file, const void* buffer, uint32_t count) {
-  DWORD done = 0;
-  if (!WriteFile(HandleOf(file), buffer, count, &done, nullptr) && done == 0) return -1;
   return static_cast<int32_t>(done);
 }
 

@@ -1,13 +1,16 @@
-// The progress and error half of the extractor's Win32 seam as SETUP.EXE runs it: the progress
-// dialog's private messages, the thread's message pump and the captionless error box.
+// The half of the extractor's Win32 seam that is SETUP.EXE's own: output files created and
+// written through the install folder's rollback, the progress dialog's private messages, the
+// thread's message pump and the captionless error box.
 #include <windows.h>
 
 #include "common/files.h"
+#include "common/rollback.h"
 #include "common/setup_state.h"
 #include "ui/messages.h"
 #include "ui/progress_messages.h"
 #include "unzip/platform.h"
 #include "unzip/walk.h"
+#include "unzip/win32/file_handles.h"
 
 namespace {
 
@@ -20,6 +23,18 @@ HWND WindowOf(void* window) {
 UINT errorTextId = 0;
 
 }  // namespace
+
+// The folders below the destination are created one after the other; those that exist stay.
+PlatformFile CreatePlatformFile(const char* path, uint32_t rootLength, bool createFolders) {
+  if (createFolders) CreateFolderLevels(path, static_cast<int>(rootLength));
+  return FileOf(CreateInstallFile(path));
+}
+
+int32_t WritePlatformFile(PlatformFile file, const void* buffer, uint32_t count) {
+  DWORD done = 0;
+  if (!WriteInstallFile(HandleOf(file), buffer, count, &done) && done == 0) return -1;
+  return static_cast<int32_t>(done);
+}
 
 void SendEntryName(void* window, const char* name) {
   if (window)

@@ -1,0 +1,14 @@
+// A PlatformFile is a Win32 file handle: the casts both ways, for the seam's shared file half
+// and for each program's own way of creating and writing its output files.
+#pragma once
+#include <windows.h>
+
+#include "unzip/platform.h"
+
+inline HANDLE HandleOf(PlatformFile file) {
+  return reinterpret_cast<HANDLE>(file);
+}
+
+inline PlatformFile FileOf(HANDLE handle) {
+  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<PlatformFile>(handle);
+}
