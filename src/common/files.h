@@ -4,6 +4,8 @@
 #pragma once
 #include <windows.h>
 
+#include "common/text.h"
+
 // Searches for `path` (wildcards allowed). On success the found entry is left in
 // setupState.findData. True when something was found.
 bool FileExists(const char* path);
@@ -44,9 +46,6 @@ bool CanOpenExclusively(const char* path);
 // Removes and dispatches every message waiting in the thread's queue, without waiting.
 // With `translate`, keyboard messages are translated first.
 void DispatchPendingMessages(bool translate);
-
-// Copies at most `capacity` - 1 characters of `source` and terminates the copy.
-void CopyText(char* target, const char* source, int capacity);
 
 // Appends `source` to `target` as far as `capacity` (the target's whole size) allows.
 void AppendText(char* target, const char* source, int capacity);
