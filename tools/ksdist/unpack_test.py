@@ -147,10 +147,12 @@ class UnpackTest(unittest.TestCase):
         with open(archive, "rb") as f:
             original = f.read()
         data = bytearray(original)
-        # The CRC field of README.TXT's local header.
+        # The CRC field of README.TXT's local header and of its central record, which agree.
         header = data.index(b"PK\x03\x04" + data[4:8], data.index(b"README.TXT") - 30)
+        central = data.rindex(b"PK\x01\x02", 0, data.rindex(b"README.TXT"))
         stored_crc = struct.unpack_from("<I", data, header + 14)[0]
         struct.pack_into("<I", data, header + 14, stored_crc ^ 0x00FF0000)
+        struct.pack_into("<I", data, central + 16, stored_crc ^ 0x00FF0000)
         damaged = os.path.join(self.dir, "damaged.zip")
         with open(damaged, "wb") as f:
             f.write(data)
