@@ -14,6 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -87,10 +89,16 @@ std::string Destination(uint8_t choice) {
 }
 
 // Feeds the archive into the pipe from a thread of its own while the job reads the other end.
-// The job may stop reading early: the feed then ends with a failed write.
-void FeedPipe(const uint8_t* data, size_t size) {
-  int pipe = open(Pipe().c_str(), O_WRONLY);
-  if (pipe < 0) abort();
+// The job may stop reading early: the feed then ends with a failed write. It may also never
+// open the pipe (the fuzzer's timer signal can interrupt that open): the feed waits for a
+// reader only until the job is over.
+void FeedPipe(const uint8_t* data, size_t size, const std::atomic<bool>* jobOver) {
+  int pipe;
+  while ((pipe = open(Pipe().c_str(), O_WRONLY | O_NONBLOCK)) < 0) {
+    if (errno != ENXIO || *jobOver) return;
+    usleep(200);
+  }
+  fcntl(pipe, F_SETFL, 0);
   for (size_t done = 0; done < size;) {
     ssize_t put = write(pipe, data + done, size - done);
     if (put <= 0) break;
@@ -171,8 +179,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       return mkfifo(Pipe().c_str(), 0600) == 0;
     }();
     if (!pipeMade) abort();
-    std::thread feed(FeedPipe, data, size);
+    std::atomic<bool> jobOver = false;
+    std::thread feed(FeedPipe, data, size, &jobOver);
     RunJob(true, &extracting, destination.c_str(), last & 1, Pipe());
+    jobOver = true;
     feed.join();
   } else {
     RunJob(true, &extracting, destination.c_str(), last & 1);
