@@ -1,5 +1,7 @@
 #include "support/ui_robot.h"
 
+#include <tlhelp32.h>
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -20,6 +22,8 @@ constexpr DWORD kPollMilliseconds = 50;
 constexpr UINT kSendTimeout = 10000;
 constexpr DWORD kPatience = 30000;
 constexpr DWORD kRepeatAnswer = 3000;
+// Between two looks at a window that should have finished drawing.
+constexpr DWORD kSettleMilliseconds = 150;
 
 std::string ClassOf(HWND window) {
   char name[256] = "";
@@ -224,10 +228,15 @@ ChildProcess::ChildProcess(const std::string& commandLine, const std::string& cu
   threadId_ = info.dwThreadId;
 }
 
+ChildProcess::ChildProcess(DWORD processId)
+    : process_(OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId)), id_(processId) {
+  if (!process_) ADD_FAILURE() << "cannot open process " << processId;
+}
+
 ChildProcess::~ChildProcess() {
   if (!process_) return;
   if (!Wait(0)) Terminate();
-  CloseHandle(thread_);
+  if (thread_) CloseHandle(thread_);
   CloseHandle(process_);
 }
 
@@ -249,6 +258,18 @@ void ChildProcess::Terminate() {
   if (!process_) return;
   TerminateProcess(process_, 255);
   WaitForSingleObject(process_, 5000);
+}
+
+std::vector<DWORD> ChildProcessIds(DWORD parentId) {
+  std::vector<DWORD> children;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return children;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+    if (entry.th32ParentProcessID == parentId) children.push_back(entry.th32ProcessID);
+  CloseHandle(snapshot);
+  return children;
 }
 
 std::vector<HWND> TopLevelWindows(DWORD processId) {
@@ -414,6 +435,30 @@ std::vector<MessageBoxInfo> AnswerOwnBoxesDuring(
   done = true;
   robot.join();
   return seen;
+}
+
+bool WaitUntilDrawn(HWND window) {
+  // Answered: the program pumps its messages, past the work it did before showing the window.
+  DWORD_PTR ignored;
+  if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kSendTimeout, &ignored))
+    return false;
+  RedrawWindow(window, nullptr, nullptr,
+               RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  // Drawn: two looks a moment apart see the same picture, and it is not one plain colour.
+  std::vector<uint32_t> before;
+  return WaitUntil(
+      [&] {
+        RECT r;
+        GetWindowRect(window, &r);
+        std::vector<uint32_t> now = CapturePixels(r);
+        bool drawn =
+            !now.empty() && now == before &&
+            std::count(now.begin(), now.end(), now[0]) != static_cast<std::ptrdiff_t>(now.size());
+        before = std::move(now);
+        if (!drawn) Sleep(kSettleMilliseconds);
+        return drawn;
+      },
+      kPatience);
 }
 
 bool SaveScreenshot(const std::string& name) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -17,6 +18,7 @@
 #include "pe_resources.h"
 #include "resources/catalogue.h"
 #include "sha256.h"
+#include "signing.h"
 #include "shellext/version_scan.h"
 #include "unpack.h"
 #include "unzip/extraction.h"
@@ -24,9 +26,17 @@
 
 const char kVerifyHelp[] =
     "usage: ksdist verify DIST\n"
+    "       ksdist verify PACKAGE.exe\n"
+    "\n"
+    "Given a package (a file made by 'ksdist package'), checks its signature as SETUP.EXE's\n"
+    "below, unpacks it into a temporary folder with SETUP.EXE's extraction engine, every CRC\n"
+    "checked, and checks the distribution it holds as follows.\n"
     "\n"
     "Checks the distribution folder DIST as SETUP.EXE will see it, and then some:\n"
     "  - SETUP.EXE is there; its SHA-256 is shown, to compare with the published build;\n"
+    "  - SETUP.EXE's Authenticode signature, read by osslsigncode: the signer is named, and a\n"
+    "    signature that no longer matches the file fails; an unsigned SETUP.EXE is a warning\n"
+    "    (Windows warns about unsigned downloads);\n"
     "  - each of the seven side files is there with exactly SETUP.EXE's last-write time, as\n"
     "    Windows sees it (to 100 ns); the report names a file that differs and by how much;\n"
     "  - setup.ks is there and passes a test extraction with the CRC check on, run by\n"
@@ -213,6 +223,28 @@ std::string VersionText(FileVersion version) {
          std::to_string(version.ls >> 16) + "." + std::to_string(version.ls & 0xFFFF);
 }
 
+// Names who signed the program `subject` at `path`; a signature that does not match fails.
+void CheckSignature(const std::string& path, const std::string& subject, Report& report) {
+  SignatureReport signature = DescribeSignature(path);
+  std::string signer = signature.signer.empty() ? "" : " by " + signature.signer;
+  switch (signature.state) {
+    case SignatureReport::kUnsigned:
+      report.Note(subject, "not signed: Windows warns before it runs an unsigned download");
+      break;
+    case SignatureReport::kMatches:
+      report.Pass(subject,
+                  "signed" + signer + "; the signature matches the file; " + signature.detail);
+      break;
+    case SignatureReport::kBroken:
+      report.Fail(subject,
+                  "signed" + signer + ", but the signature does not match: " + signature.detail);
+      break;
+    case SignatureReport::kUnknown:
+      report.Note(subject, signature.detail);
+      break;
+  }
+}
+
 void CheckStubLibrary(const DistFile& setup, Report& report) {
   const std::string subject = "stub library in SETUP.EXE";
   if (setup.status.st_size > kLargestSetupExe) {
@@ -248,7 +280,9 @@ void ReportProgressTotal(uint32_t sideFileBytes, const DistFile& archive, Report
     report.Note("progress total", "the meter holds 65,535 steps at most: its bar will be wrong");
 }
 
-int Verify(const std::string& dist) {
+}  // namespace
+
+int VerifyDistribution(const std::string& dist) {
   struct stat status;
   if (stat(dist.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
     std::fprintf(stderr, "ksdist verify: %s: not a folder\n", dist.c_str());
@@ -265,6 +299,7 @@ int Verify(const std::string& dist) {
       report.Pass(kSetupExeName, "SHA-256 " + *digest);
     else
       report.Fail(kSetupExeName, "cannot be read");
+    CheckSignature(setup->path, kSetupExeName, report);
   } else
     report.Fail(kSetupExeName, "missing");
   SideFileTotal sideFiles = CheckSideFiles(dist, setup, report);
@@ -285,6 +320,61 @@ int Verify(const std::string& dist) {
   return kExitError;
 }
 
+namespace {
+
+// A temporary folder that is removed with everything in it.
+struct ScratchFolder {
+  std::string path;
+  ScratchFolder() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "ksdist-verify-XXXXXX").string();
+    if (mkdtemp(pattern.data())) path = pattern;
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    if (!path.empty()) std::filesystem::remove_all(path, ignored);
+  }
+};
+
+// A package: its own signature, then the distribution it carries, unpacked as the package stub
+// unpacks it (from where the stub's image ends, every CRC checked).
+int VerifyPackage(const std::string& package) {
+  std::printf("ksdist verify: %s (a package)\n", package.c_str());
+  Report report;
+  CheckSignature(package, "package", report);
+  std::ifstream in(package, std::ios::binary);
+  std::string image((std::istreambuf_iterator<char>(in)), {});
+  std::string error;
+  std::optional<uint64_t> payload = PeSectionsEnd(image, error);
+  ScratchFolder scratch;
+  TestObserver observer;
+  ExtractionRequest request = {};
+  request.reportCrcErrors = 1;
+  request.archivePath = package.c_str();
+  request.destinationFolder = scratch.path.c_str();
+  request.archiveOffset = payload ? static_cast<int32_t>(*payload) : 0;
+  request.progressWindow = &observer;
+  if (!payload)
+    report.Fail("package", error);
+  else if (scratch.path.empty())
+    report.Fail("package", "no temporary folder to unpack it into");
+  else if (RunExtractionJob(&request), request.result == kAbortCancelled)
+    return kExitCancelled;
+  else if (request.result != 0)
+    report.Fail(
+        "package",
+        "damaged: it does not unpack" + (observer.error.empty() ? "" : " (" + observer.error + ")"),
+        "The package is damaged: download it again");
+  else
+    report.Pass("package", std::to_string(observer.names.size()) +
+                               " files unpacked by SETUP.EXE's extraction engine, every CRC right");
+  int status = report.failures() == 0 ? VerifyDistribution(scratch.path) : kExitError;
+  if (status == kExitError && report.failures() > 0)
+    std::printf("The package would not install: %d problem%s.\n", report.failures(),
+                report.failures() == 1 ? "" : "s");
+  return status;
+}
+
 }  // namespace
 
 int RunVerify(int argc, char** argv) {
@@ -293,10 +383,13 @@ int RunVerify(int argc, char** argv) {
     return kExitDone;
   }
   if (argc != 1 || argv[0][0] == '-') {
-    std::fprintf(stderr, "ksdist verify: give the distribution folder, and nothing else\n\n%s",
+    std::fprintf(stderr,
+                 "ksdist verify: give the distribution folder or package, and nothing else\n\n%s",
                  kVerifyHelp);
     return kExitUsage;
   }
   CatchInterrupt();
-  return Verify(argv[0]);
+  struct stat status;
+  if (stat(argv[0], &status) == 0 && S_ISREG(status.st_mode)) return VerifyPackage(argv[0]);
+  return VerifyDistribution(argv[0]);
 }

@@ -1,0 +1,44 @@
+// The progress and error half of the extractor's Win32 seam as SETUP.EXE runs it: the progress
+// dialog's private messages, the thread's message pump and the captionless error box.
+#include <windows.h>
+
+#include "common/files.h"
+#include "common/setup_state.h"
+#include "ui/messages.h"
+#include "ui/progress_messages.h"
+#include "unzip/platform.h"
+#include "unzip/walk.h"
+
+namespace {
+
+HWND WindowOf(void* window) {
+  return static_cast<HWND>(window);
+}
+
+}  // namespace
+
+void SendEntryName(void* window, const char* name) {
+  if (window)
+    SendMessageA(WindowOf(window), PDM_SETFILENAME, 0, reinterpret_cast<LPARAM>(BaseName(name)));
+}
+
+void NoteEntryRead(void*, const char*) {}
+
+bool SendProgress(void* window, uint16_t units) {
+  return window && SendMessageA(WindowOf(window), PDM_PROGRESS, units, 0) != 0;
+}
+
+bool PumpPlatformMessages(void*) {
+  DispatchPendingMessages(true);
+  return setupState.cancelRequested;
+}
+
+const char* PlatformMessageText(int id) {
+  return ComposeMessage(static_cast<UINT>(id));
+}
+
+// The box shows the catalogue message alone; the log names its id.
+void ShowPlatformError(void* window, int errorClass, int textId, const char* text, int,
+                       const char*) {
+  ShowExtractionError(WindowOf(window), errorClass, text, static_cast<UINT>(textId));
+}
