@@ -4,16 +4,23 @@
 // ones, and both must tell the progress window and the error boxes exactly the same things.
 // Then the archive is extracted into a scratch folder, its stored folders kept or not, so that
 // name conversion, folder creation and output paths meet every name: nothing may be written
-// outside the scratch folder.
+// outside the scratch folder. The destination is the scratch folder or a folder below it with a
+// backslash, a long name of four-byte characters or bytes that are no UTF-8 at all; and some
+// archives come through a pipe, which cannot seek.
 #include <dirent.h>
+#include <fcntl.h>
 #include <ftw.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "unzip/data_path.h"
@@ -55,6 +62,51 @@ std::string Scratch() {
   return Fence() + "/scratch";
 }
 
+const std::string& Pipe() {
+  static const std::string path = "/tmp/ks-job-fuzz-" + std::to_string(getpid()) + ".pipe";
+  return path;
+}
+
+// The destination folder, chosen by `choice`: those with a backslash exist, the long ones do not.
+std::string Destination(uint8_t choice) {
+  std::string folder = Scratch();
+  switch (choice % 5) {
+    case 1:
+      folder += "/a\\b";
+      if (mkdir(folder.c_str(), 0700) != 0) abort();
+      return folder;
+    case 2:
+      folder += "/";
+      for (int i = 0; i < 20 + choice; ++i) folder += "\xF0\x9F\x98\x80";
+      return folder;
+    case 3:
+      return folder + "/" + std::string(200 + 3 * choice, '\x80');
+    case 4:
+      return folder + "/" + std::string(choice, 'd');
+    default:
+      return folder;
+  }
+}
+
+// Feeds the archive into the pipe from a thread of its own while the job reads the other end.
+// The job may stop reading early: the feed then ends with a failed write. It may also never
+// open the pipe (the fuzzer's timer signal can interrupt that open): the feed waits for a
+// reader only until the job is over.
+void FeedPipe(const uint8_t* data, size_t size, const std::atomic<bool>* jobOver) {
+  int pipe;
+  while ((pipe = open(Pipe().c_str(), O_WRONLY | O_NONBLOCK)) < 0) {
+    if (errno != ENXIO || *jobOver) return;
+    usleep(200);
+  }
+  fcntl(pipe, F_SETFL, 0);
+  for (size_t done = 0; done < size;) {
+    ssize_t put = write(pipe, data + done, size - done);
+    if (put <= 0) break;
+    done += static_cast<size_t>(put);
+  }
+  close(pipe);
+}
+
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
   return remove(path);
 }
@@ -83,11 +135,11 @@ void CheckFence() {
 }
 
 int32_t RunJob(bool fast, RecordingObserver* observer, const char* destination = nullptr,
-               bool keepFolders = false) {
+               bool keepFolders = false, const std::string& archive = ArchivePath()) {
   inflateFastPath = fast;
   dataPathFastPath = fast;
   ExtractionRequest request{};
-  request.archivePath = ArchivePath().c_str();
+  request.archivePath = archive.c_str();
   request.destinationFolder = destination;
   request.keepFolderNames = keepFolders;
   request.progressWindow = observer;
@@ -117,8 +169,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   EmptyFence();
   RecordingObserver extracting;
-  std::string scratch = Scratch();
-  RunJob(true, &extracting, scratch.c_str(), size > 0 && (data[size - 1] & 1));
+  uint8_t last = size > 0 ? data[size - 1] : 0;
+  std::string destination = Destination(size > 1 ? data[size - 2] : 0);
+  if (last & 2) {
+    static bool pipeMade = [] {
+      signal(SIGPIPE, SIG_IGN);
+      unlink(Pipe().c_str());
+      atexit([] { unlink(Pipe().c_str()); });
+      return mkfifo(Pipe().c_str(), 0600) == 0;
+    }();
+    if (!pipeMade) abort();
+    std::atomic<bool> jobOver = false;
+    std::thread feed(FeedPipe, data, size, &jobOver);
+    RunJob(true, &extracting, destination.c_str(), last & 1, Pipe());
+    jobOver = true;
+    feed.join();
+  } else {
+    RunJob(true, &extracting, destination.c_str(), last & 1);
+  }
   CheckFence();
   // Nothing of this input is left behind: the fuzzer may stop after any input.
   RemoveFence();

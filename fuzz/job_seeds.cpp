@@ -53,9 +53,26 @@ int main(int argc, char** argv) {
       {Streamed("docs/\xd0\xbf/h.txt", Sample(Kind::kText, 900, 8), 8),
        Streamed("sub/./i.bin", Sample(Kind::kBinary, 400, 9), 0)},
   };
+  std::vector<std::string> seeds;
+  for (const auto& entries : archives) seeds.push_back(MakeZip(entries));
+  // Layouts around the central directory. The comment's last two bytes choose the destination
+  // and whether the archive comes through a pipe (job_fuzz.cpp).
+  ZipWriter stub;
+  stub.AddBytes(std::string("MZ PK\x05\x06") + std::string(18, '\x01') + "PK\x03\x04 code");
+  stub.Add(Entry("a.txt", "after a program", 0));
+  seeds.push_back(stub.Finish("\x01\x03"));
+  std::string inner = MakeZip({Entry("a.txt", "inner", 0)});
+  ZipWriter nested;
+  nested.Add(Entry("inner.zip", inner + Sample(Kind::kBinary, 9000, 10), 0));
+  nested.Add(Streamed("a.txt", "outer", 8));
+  seeds.push_back(nested.Finish("\x07\x02") + MakeZip({Entry("b.txt", "second", 0)}));
+  for (const char* comment : {"\x08\x03", "\x09\x01"}) {
+    ZipWriter folders;
+    folders.Add(Entry("x\\y\\z.txt", Sample(Kind::kText, 500, 11), 8));
+    seeds.push_back(folders.Finish(comment));
+  }
   int n = 0;
-  for (const auto& entries : archives) {
-    std::string bytes = MakeZip(entries);
+  for (const std::string& bytes : seeds) {
     std::string path = std::string(argv[1]) + "/seed" + std::to_string(n++) + ".zip";
     FILE* file = fopen(path.c_str(), "wb");
     if (!file) return 1;

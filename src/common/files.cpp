@@ -88,10 +88,6 @@ void DispatchPendingMessages(bool translate) {
   }
 }
 
-void CopyText(char* target, const char* source, int capacity) {
-  lstrcpynA(target, source, capacity);
-}
-
 void AppendText(char* target, const char* source, int capacity) {
   int length = lstrlenA(target);
   if (length < capacity - 1) lstrcpynA(target + length, source, capacity - length);

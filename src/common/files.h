@@ -4,6 +4,8 @@
 #pragma once
 #include <windows.h>
 
+#include "common/text.h"
+
 // Searches for `path` (wildcards allowed). On success the found entry is left in
 // setupState.findData. True when something was found.
 bool FileExists(const char* path);
@@ -50,9 +52,6 @@ template <typename Proc>
 Proc ProcAs(FARPROC proc) {
   return reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(proc));
 }
-
-// Copies at most `capacity` - 1 characters of `source` and terminates the copy.
-void CopyText(char* target, const char* source, int capacity);
 
 // Appends `source` to `target` as far as `capacity` (the target's whole size) allows.
 void AppendText(char* target, const char* source, int capacity);

@@ -146,6 +146,6 @@ const char* PlatformMessageText(int) {
   return "";
 }
 
-void ShowPlatformError(void*, int, const char*, int, const char*) {
+void ShowPlatformError(void*, int, int, const char*, int, const char*) {
   view.failed = true;
 }

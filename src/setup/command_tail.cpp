@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "common/text.h"
+
 namespace {
 
 // Compared as unsigned: a name such as C:\Téléchargements\SETUP.EXE goes on past the é.
@@ -28,14 +30,6 @@ const char* AfterName(const char* text, const char* name) {
   for (; *name; ++text, ++name)
     if (LowerAscii(*text) != *name) return nullptr;
   return text;
-}
-
-// Copies at most `capacity` - 1 characters of `source` and terminates the copy.
-void CopyAtMost(char* target, const char* source, size_t capacity) {
-  size_t length = strlen(source);
-  if (length >= capacity) length = capacity - 1;
-  memcpy(target, source, length);
-  target[length] = '\0';
 }
 
 // Room for the longest switch setup takes whole: "/D=" and a folder. A longer argument is cut,
@@ -65,12 +59,11 @@ bool ReadSwitch(const char* argument, CommandLine* line) {
   } else if ((value = AfterName(argument, "/?")) && !*value) {
     line->help = true;
   } else if ((value = AfterName(argument, "/d=")) && *value) {
-    CopyAtMost(line->folder, value, sizeof line->folder);
+    CopyText(line->folder, value, sizeof line->folder);
   } else if ((value = AfterName(argument, "/log=")) && *value) {
     // A name that does not fit is not cut into another file's name: the run goes without a log.
     line->logFile[0] = '\0';
-    if (strlen(value) < sizeof line->logFile)
-      CopyAtMost(line->logFile, value, sizeof line->logFile);
+    if (strlen(value) < sizeof line->logFile) CopyText(line->logFile, value, sizeof line->logFile);
   } else {
     return false;
   }
@@ -85,7 +78,7 @@ void ReadArgv0Path(const char* text, char* argv0Path) {
     const char* closing = strchr(++text, '"');
     if (closing && static_cast<size_t>(closing - text) < capacity) capacity = closing - text + 1;
   }
-  CopyAtMost(argv0Path, text, capacity);
+  CopyText(argv0Path, text, capacity);
 }
 
 }  // namespace
@@ -113,7 +106,7 @@ CommandRequest ReadCommandLine(const char* tail, CommandLine* line) {
     text = SkipBlanks(ReadArgument(text, argument));
     if (ReadSwitch(argument, line) || !understood) continue;
     understood = false;
-    CopyAtMost(line->notUnderstood, argument, sizeof line->notUnderstood);
+    CopyText(line->notUnderstood, argument, sizeof line->notUnderstood);
   }
   if (*text) ReadArgv0Path(SkipBlanks(afterArgv0), line->argv0Path);
   if (!understood) return CommandRequest::kNotUnderstood;

@@ -144,15 +144,16 @@ void DecodeEntry() {
   DecryptInputUpTo(job.inputCursor + job.inputCount);
   if (job.outputCount > 0) FlushOutput();
   CheckDecodedEntry(result);
-  if (job.hasDataDescriptor) StepOverDescriptor();
+  StepOverDescriptor();
+  // A reported CRC mismatch ends the job with the file still open: the clean-up removes it.
+  uint32_t crc = ~job.crcRegister;
+  if (crc != job.localHeader.crc && job.request->reportCrcErrors == 1)
+    FailExtraction(MSG_BAD_CRC, MessageName(), crc, job.localHeader.crc);
   if (!job.testOnly) {
     SetOutputFileTime();
     ClosePlatformFile(job.outputFile);
   }
   job.outputFile = kNoFile;
-  uint32_t crc = ~job.crcRegister;
-  if (crc != job.localHeader.crc && job.request->reportCrcErrors == 1)
-    FailExtraction(MSG_BAD_CRC, MessageName(), crc, job.localHeader.crc);
 }
 
 int NextByte(uint16_t* target) {

@@ -38,7 +38,7 @@ void BeginJob(ExtractionRequest* request) {
   job.request = request;
   job.testOnly = request->destinationFolder == nullptr;
   // A path without any dot, in its folders included, is taken to name a .ZIP file.
-  CopyName(job.archivePath, request->archivePath ? request->archivePath : "",
+  CopyText(job.archivePath, request->archivePath ? request->archivePath : "",
            kArchivePathChars - 4);
   uint32_t length = 0;
   bool dotted = false;
@@ -46,7 +46,6 @@ void BeginJob(ExtractionRequest* request) {
   if (!dotted) memcpy(job.archivePath + length, ".ZIP", 5);
   job.bytesRead = 0;
   job.lastReported = 0;
-  job.central.searched = false;
   job.shownName[0] = '\0';
 }
 
@@ -86,6 +85,7 @@ void EndJob() {
     DeletePlatformFile(job.outputPath);
   }
   job.outputFile = kNoFile;
+  ReleaseCentralDirectory();
   // A job aborted inside a deflated entry leaves that block's decode tables behind.
   ReleaseInflateTables();
   if (kWholeEntryWindows) ReleaseWholeEntryBuffer();
@@ -131,26 +131,20 @@ void ExtractArchive() {
   job.archiveFile = kNoFile;
 }
 
-void CopyName(char* target, const char* source, uint32_t capacity) {
-  uint32_t i = 0;
-  for (; i + 1 < capacity && source[i]; ++i) target[i] = source[i];
-  if (capacity) target[i] = '\0';
-}
-
 void FailExtraction(int id, const char* text, uint32_t first, uint32_t second, int reason) {
   char message[kMessageChars];
   const uint32_t numbers[2] = {first, second};
   FormatExtractionMessage(message, sizeof message, PlatformMessageText(id), text, numbers, 2);
-  FailWithText(ErrorClassOf(id), message, reason);
+  FailWithText(ErrorClassOf(id), message, reason, id);
 }
 
 void RefuseEntry(int reason, int id, const char* text) {
   FailExtraction(id, text, 0, 0, reason);
 }
 
-void FailWithText(int errorClass, const char* text, int reason) {
+void FailWithText(int errorClass, const char* text, int reason, int textId) {
   ExtractionJob& job = extractionJob;
-  ShowPlatformError(job.request->progressWindow, errorClass, text, reason,
+  ShowPlatformError(job.request->progressWindow, errorClass, textId, text, reason,
                     reason != kReasonNone ? job.shownName : nullptr);
   AbortExtraction(kAbortError);
 }

@@ -5,7 +5,9 @@
 #include <setjmp.h>
 #include <stdint.h>
 
+#include "common/text.h"
 #include "unzip/builtin_password.h"
+#include "unzip/central_directory.h"
 #include "unzip/extraction.h"
 #include "unzip/inflate.h"
 #include "unzip/platform.h"
@@ -16,9 +18,9 @@ constexpr uint32_t kBufferBytes = 28692;
 constexpr uint32_t kSlideWindowBytes = 32776;
 constexpr uint32_t kArchivePathChars = 288;
 constexpr uint32_t kNameChars = 264;  // a stored name or destination path: 263 and the NUL
-// A name or path in the file system's characters; on POSIX a code page 437 character becomes up
-// to three UTF-8 bytes. A path still holds at most 263 characters.
-constexpr uint32_t kOutputPathChars = 3 * kNameChars;
+// A name or path in the file system's characters; on POSIX a character takes up to four UTF-8
+// bytes. A path still holds at most 263 characters, and never more bytes than this.
+constexpr uint32_t kOutputPathChars = 4 * kNameChars;
 
 // The fixed part of a local file header, after its signature, as it stands in the archive: the
 // walk reads it in one piece. Its CRC and two sizes are laid out as in a data descriptor.
@@ -38,17 +40,6 @@ struct LocalHeader {
 };
 #pragma pack(pop)
 static_assert(sizeof(LocalHeader) == 26);
-
-// Where the central directory lies, for entries whose sizes follow their data. It is looked for
-// once per job, when the first such entry is met.
-struct CentralDirectory {
-  bool searched;
-  int reason;       // kReasonNone when found, else why it cannot be used
-  uint32_t start;   // file position of its first record
-  uint32_t end;     // file position of the end record
-  uint32_t bias;    // added to a recorded offset, gives the file position
-  uint32_t cursor;  // where the next search begins: records mostly come in file order
-};
 
 struct ExtractionJob {
   bool jobBusy;
@@ -79,8 +70,10 @@ struct ExtractionJob {
   LocalHeader localHeader;
   uint32_t compressedLeft;  // the current entry's data still to read
   bool encrypted;
-  bool hasDataDescriptor;     // cleared once the descriptor has been stepped over
+  bool hasDataDescriptor;     // CRC and sizes follow the data (flag bit 3)
   bool nameTruncated;         // the stored name did not fit in entryName
+  uint32_t nameCrc;           // CRC-32 of the whole stored name
+  uint32_t entriesWalked;     // local entries met that belong to the archive
   bool nameWritable;          // shownName spells the stored name exactly
   uint32_t inputOverrun;      // NextByte calls past the end of the entry's data
   uint32_t producedBytes;     // decoded bytes of the entry so far
@@ -107,15 +100,14 @@ void ExtractArchive();
                                  uint32_t second = 0, int reason = kReasonNone);
 [[noreturn]] void RefuseEntry(int reason, int id, const char* text = "");
 
-// Shows a fixed text in the error box of class `errorClass` and ends the job with kAbortError.
-[[noreturn]] void FailWithText(int errorClass, const char* text, int reason = kReasonNone);
+// Shows `text` in the error box of class `errorClass` and ends the job with kAbortError. A text
+// made from a catalogue message gives its id as `textId`; the job's own texts give 0.
+[[noreturn]] void FailWithText(int errorClass, const char* text, int reason = kReasonNone,
+                               int textId = 0);
 
 // The current entry's name in messages: its destination path, or in a test-only job its stored
 // name, both as written.
 const char* MessageName();
-
-// Copies at most capacity - 1 characters of `source` and terminates the copy.
-void CopyName(char* target, const char* source, uint32_t capacity);
 
 // Fills a message template: %s takes `text`, every numeric field (%lx, %08lx, %lu, %d ...) the
 // next of `numbers`, %% a percent sign. The result is cut to capacity - 1 characters.

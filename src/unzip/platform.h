@@ -34,6 +34,7 @@ enum RefusalReason {
   kReasonMethod,              // neither stored nor deflated
   kReasonNoCentralDirectory,  // a streamed entry whose sizes cannot be found
   kReasonCentralMismatch,     // the central directory disagrees with the local header
+  kReasonDirectoryMismatch,   // the central directory is damaged or lists entries not found
   kReasonDescriptorMismatch,  // the data descriptor disagrees with the central directory
   kReasonHeaderSizes,         // the header's sizes cannot belong to the entry's method
   kReasonDamagedData,         // the Deflate stream is invalid
@@ -85,8 +86,10 @@ void NoteEntryRead(void* window, const char* name);
 bool SendProgress(void* window, uint16_t units);  // true: the receiver asks to cancel
 bool PumpPlatformMessages(void* window);          // dispatches waiting messages; true: cancel
 
-// Messages: the catalogue text of `id`, and the error box owned by the progress window. An
-// entry's refusal also names the entry (as written) and the reason.
+// Messages: the catalogue text of `id`, and the error box owned by the progress window, with
+// the id of the catalogue text it was made from (0 for a text of the extractor's own). An
+// entry's refusal also names the entry (as written; empty when the archive as a whole is
+// refused) and the reason.
 const char* PlatformMessageText(int id);
-void ShowPlatformError(void* window, int errorClass, const char* text, int reason,
+void ShowPlatformError(void* window, int errorClass, int textId, const char* text, int reason,
                        const char* entry);

@@ -4,6 +4,8 @@
 #include <string.h>
 
 #include "resources/catalogue.h"
+#include "unzip/central_directory.h"
+#include "unzip/crc32.h"
 #include "unzip/data_path.h"
 #include "unzip/decrypt.h"
 #include "unzip/job.h"
@@ -26,19 +28,6 @@ constexpr uint16_t kExtraZip64 = 0x0001;
 // The last byte of the current stored name, or kNoLastChar for an empty name.
 uint32_t lastNameChar = kNoLastChar;
 
-// Record fields are little-endian, as the machine is (job.h): a field is one load.
-uint16_t Get16(const uint8_t* p) {
-  uint16_t value;
-  memcpy(&value, p, sizeof value);
-  return value;
-}
-
-uint32_t Get32(const uint8_t* p) {
-  uint32_t value;
-  memcpy(&value, p, sizeof value);
-  return value;
-}
-
 // The local header's CRC and sizes, which a central record (at its offset 16) and a data
 // descriptor hold in the same order.
 uint8_t* EntryValues() {
@@ -55,17 +44,18 @@ void ReadArchive(void* buffer, uint32_t count) {
     FailRead();
 }
 
+void SkipStep(uint32_t count) {
+  if (!SeekPlatformFile(extractionJob.archiveFile, static_cast<int32_t>(count), false)) FailRead();
+}
+
 // Moves forward over data the walk does not use. Sizes are unsigned 32-bit: a size of 2 GB or
 // more goes forward in two steps and never backward into the record just read. Past the end of
-// the file the next read comes back short.
+// a file the next read comes back short; a skip that cannot be made is a read error.
 void SkipForward(uint32_t count) {
   constexpr uint32_t kLargestStep = 0x7FFFFFFF;
-  while (count > kLargestStep) {
-    SeekPlatformFile(extractionJob.archiveFile, static_cast<int32_t>(kLargestStep), false);
-    count -= kLargestStep;
-  }
+  for (; count > kLargestStep; count -= kLargestStep) SkipStep(kLargestStep);
   // Most extra fields and comments are empty: nothing to step over, no call.
-  if (count) SeekPlatformFile(extractionJob.archiveFile, static_cast<int32_t>(count), false);
+  if (count) SkipStep(count);
 }
 
 void ReadLocalHeader() {
@@ -101,100 +91,39 @@ void ConvertEntryName() {
   job.nameWritable = StoredNameToFileName(job.entryName, utf8, job.shownName, sizeof job.shownName);
 }
 
-// Finds the end record from the end of the file backwards, within the last input block (no
-// entry is being read): an archive comment may take all of it but the record itself.
-void FindCentralDirectory() {
+// The local entry against its central record: the same name, method and flags, and the same CRC
+// and sizes, of which a streamed entry's local header may hold zeros. The central values are
+// the ones used.
+void CheckAgainstCentralRecord(const CentralRecord& record) {
   ExtractionJob& job = extractionJob;
-  CentralDirectory& central = job.central;
-  central.searched = true;
-  central.reason = kReasonNoCentralDirectory;
-  constexpr uint32_t kEndBytes = 4 + kEndFixedBytes;
-  int32_t size = SeekPlatformFileToEnd(job.archiveFile);
-  int32_t low = size - static_cast<int32_t>(kBlockSize);
-  if (low < job.request->archiveOffset) low = job.request->archiveOffset;
-  if (low < 0) low = 0;
-  uint32_t count = static_cast<uint32_t>(size - low);
-  uint8_t* block = job.inputBuffer;
-  if (size < low + static_cast<int32_t>(kEndBytes) ||
-      !SeekPlatformFile(job.archiveFile, low, true) ||
-      ReadPlatformFile(job.archiveFile, block, count) != static_cast<int32_t>(count))
-    return;
-  for (uint32_t at = count - kEndBytes + 1; at-- > 0;) {
-    const uint8_t* record = block + at;
-    if (Get32(record) != kEndRecordSignature || at + kEndBytes + Get16(record + 20) > count)
-      continue;
-    uint32_t position = static_cast<uint32_t>(low) + at;
-    uint32_t directorySize = Get32(record + 12);
-    uint32_t recordedStart = Get32(record + 16);
-    if (Get16(record + 10) == 0xFFFF || directorySize == kZip64Size ||
-        recordedStart == kZip64Size) {
-      central.reason = kReasonZip64;
-    } else if (directorySize <= position) {
-      central.reason = kReasonNone;
-      central.start = central.cursor = position - directorySize;
-      central.end = position;
-      central.bias = central.start - recordedStart;
-    }
-    return;
-  }
-}
-
-// Looks through the central records from `from` up to `to` for the one whose local header
-// offset is `position`; leaves its fixed part in `fixed` and the archive after it.
-bool FindCentralRecord(uint32_t from, uint32_t to, uint32_t position, uint8_t* fixed) {
-  ExtractionJob& job = extractionJob;
-  for (uint32_t at = from; at < to;) {
-    SeekPlatformFile(job.archiveFile, static_cast<int32_t>(at), true);
-    if (ReadPlatformFile(job.archiveFile, fixed, 4 + kCentralFixedBytes) !=
-            static_cast<int32_t>(4 + kCentralFixedBytes) ||
-        Get32(fixed) != kCentralHeaderSignature)
-      return false;
-    uint32_t next =
-        at + 4 + kCentralFixedBytes + Get16(fixed + 28) + Get16(fixed + 30) + Get16(fixed + 32);
-    if (Get32(fixed + 42) + job.central.bias == position) {
-      job.central.cursor = next;
-      return true;
-    }
-    at = next;
-  }
-  return false;
-}
-
-// True when the central record in `fixed`, whose name the archive is positioned at, describes
-// the local entry just read: the same name and method, and the same CRC and sizes wherever the
-// local header gives them.
-bool CentralRecordMatches(const uint8_t* fixed) {
-  ExtractionJob& job = extractionJob;
-  const LocalHeader& h = job.localHeader;
-  if (Get16(fixed + 28) != h.nameLength || Get16(fixed + 10) != h.method) return false;
-  uint32_t kept = static_cast<uint32_t>(strlen(job.entryName));
-  if (ReadPlatformFile(job.archiveFile, job.inputBuffer, kept) != static_cast<int32_t>(kept) ||
-      memcmp(job.inputBuffer, job.entryName, kept) != 0)
-    return false;
-  for (uint32_t i = 0; i < 12; i += 4) {
+  LocalHeader& h = job.localHeader;
+  constexpr uint16_t kComparedFlags =
+      kFlagEncrypted | kFlagStreamed | kFlagStrongEncryption | kFlagUtf8Name;
+  bool same = record.nameLength == h.nameLength && record.nameCrc == job.nameCrc &&
+              record.method == h.method && ((record.flags ^ h.flags) & kComparedFlags) == 0;
+  for (uint32_t i = 0; i < kDescriptorValueBytes; i += 4) {
     uint32_t local = Get32(EntryValues() + i);
-    if (local != 0 && local != Get32(fixed + 16 + i)) return false;
+    if (local != Get32(reinterpret_cast<const uint8_t*>(&record.crc) + i) &&
+        !(job.hasDataDescriptor && local == 0))
+      same = false;
   }
-  return true;
+  if (record.zip64) RefuseEntry(kReasonZip64, MSG_INVALID_HEADER);
+  if (!same) RefuseEntry(kReasonCentralMismatch, MSG_INVALID_HEADER);
+  memcpy(EntryValues(), &record.crc, kDescriptorValueBytes);
+  job.compressedLeft = h.compressedSize;
 }
 
-// A streamed entry's local header may hold zeros: its CRC and sizes come from its record in the
-// central directory, matched by the local header's position.
-void TakeSizesFromCentralDirectory(uint32_t headerPosition) {
+// Without a usable central directory an entry is taken as its local header says, unless its
+// sizes follow its data; a directory that is there but cannot be used refuses every entry.
+void CheckWithoutCentralRecord() {
   ExtractionJob& job = extractionJob;
-  CentralDirectory& central = job.central;
-  int32_t resume = TellPlatformFile(job.archiveFile);
-  if (!central.searched) FindCentralDirectory();
-  if (central.reason != kReasonNone) RefuseEntry(central.reason, MSG_INVALID_HEADER);
-  uint8_t fixed[4 + kCentralFixedBytes];
-  uint32_t cursor = central.cursor;
-  if (!FindCentralRecord(cursor, central.end, headerPosition, fixed) &&
-      !FindCentralRecord(central.start, cursor, headerPosition, fixed))
-    RefuseEntry(kReasonNoCentralDirectory, MSG_INVALID_HEADER);
-  if (!CentralRecordMatches(fixed)) RefuseEntry(kReasonCentralMismatch, MSG_INVALID_HEADER);
-  memcpy(EntryValues(), fixed + 16, kDescriptorValueBytes);
-  job.compressedLeft = job.localHeader.compressedSize;
-  SeekPlatformFile(job.archiveFile, resume, true);
+  int reason = job.central.reason;
+  if (reason != kReasonNoCentralDirectory || job.hasDataDescriptor)
+    RefuseEntry(reason, MSG_INVALID_HEADER);
+}
+
+void ResyncOrFail() {
+  if (!ResyncToSignature()) FailExtraction(MSG_INVALID_HEADER);
 }
 
 // The skip rules, first match wins: folder entries, empty entries when asked, entries not
@@ -241,8 +170,9 @@ void OpenArchive() {
     AnsiToOemInPlace(job.archivePath);
     FailExtraction(MSG_CANNOT_OPEN_INPUT, job.archivePath);
   }
-  SeekPlatformFile(job.archiveFile, job.request->archiveOffset, true);
-  job.hasDataDescriptor = false;
+  ReadCentralDirectory();
+  if (!SeekPlatformFile(job.archiveFile, job.request->archiveOffset, true)) FailRead();
+  job.entriesWalked = 0;
 }
 
 void WalkArchive() {
@@ -257,19 +187,28 @@ void WalkArchive() {
         SkipCentralEntry();
         break;
       case kEndRecordSignature:
-        ReadEndRecord();
-        return;
+        if (IsCountedEndRecord(static_cast<uint32_t>(TellPlatformFile(extractionJob.archiveFile)) -
+                               4)) {
+          ReadEndRecord();
+          return;
+        }
+        ResyncOrFail();
+        break;
       default:
-        if (!ResyncToSignature()) FailExtraction(MSG_INVALID_HEADER);
+        ResyncOrFail();
     }
   }
 }
 
 // Zip64 entries are refused wherever they stand: their sizes are not in the header, so the walk
-// could not even step over them.
+// could not even step over them. Where the central directory is indexed, a local header that it
+// does not list is no entry of the archive (a stored archive's, a program's bytes): the walk
+// looks for the next record from the byte after its signature.
 void ReadLocalEntry() {
   ExtractionJob& job = extractionJob;
   uint32_t headerPosition = static_cast<uint32_t>(TellPlatformFile(job.archiveFile)) - 4;
+  const CentralRecord* record = FindCentralRecord(headerPosition);
+  if (!record && job.central.reason == kReasonNone) return ResyncOrFail();
   ReadLocalHeader();
   ReadEntryName(job.localHeader.nameLength);
   ConvertEntryName();
@@ -278,15 +217,21 @@ void ReadLocalEntry() {
   if (zip64 || job.localHeader.compressedSize == kZip64Size ||
       job.localHeader.uncompressedSize == kZip64Size)
     RefuseEntry(kReasonZip64, MSG_INVALID_HEADER);
-  if (job.hasDataDescriptor) TakeSizesFromCentralDirectory(headerPosition);
-  if (ShouldExtract())
-    ExtractEntry();
+  if (record)
+    CheckAgainstCentralRecord(*record);
   else
+    CheckWithoutCentralRecord();
+  ++job.entriesWalked;
+  if (ShouldExtract()) {
+    ExtractEntry();
+  } else {
     SkipForward(job.localHeader.compressedSize);
-  if (job.hasDataDescriptor) StepOverDescriptor();
+    StepOverDescriptor();
+  }
 }
 
 void StepOverDescriptor() {
+  if (!extractionJob.hasDataDescriptor) return;
   uint8_t bytes[4 + kDescriptorValueBytes];
   ReadArchive(bytes, kDescriptorValueBytes);
   const uint8_t* values = bytes;
@@ -298,7 +243,6 @@ void StepOverDescriptor() {
   }
   if (memcmp(values, EntryValues(), kDescriptorValueBytes) != 0)
     RefuseEntry(kReasonDescriptorMismatch, MSG_INVALID_HEADER);
-  extractionJob.hasDataDescriptor = false;
 }
 
 void SkipCentralEntry() {
@@ -309,18 +253,22 @@ void SkipCentralEntry() {
   SkipForward(Get16(fixed + 28));
 }
 
+// The walk must have met every entry that the end record counts: an archive never ends early
+// with success.
 void ReadEndRecord() {
+  ExtractionJob& job = extractionJob;
   uint8_t fixed[kEndFixedBytes];
   ReadArchive(fixed, sizeof fixed);
+  if (Get16(fixed + 6) != job.entriesWalked) {
+    job.shownName[0] = '\0';
+    RefuseEntry(kReasonDirectoryMismatch, MSG_INVALID_HEADER);
+  }
   SkipForward(Get16(fixed + 16));
 }
 
-// A byte-by-byte scan forward from the byte after the unrecognised signature; after an entry
-// with a data descriptor it starts 16 bytes further back, at the end of that entry's data, so
-// that a descriptor shorter or longer than the 16 bytes skipped is scanned again.
+// A byte-by-byte scan forward from the byte after the unrecognised signature.
 bool ResyncToSignature() {
   PlatformFile archive = extractionJob.archiveFile;
-  if (extractionJob.hasDataDescriptor && !SeekPlatformFile(archive, -17, false)) return false;
   for (;;) {
     if (!SeekPlatformFile(archive, -3, false)) return false;
     uint8_t bytes[4];
@@ -337,6 +285,7 @@ void ReadEntryName(uint32_t length) {
   uint32_t kept = length < kNameChars - 1 ? length : kNameChars - 1;
   ReadArchive(job.entryName, kept);
   job.entryName[kept] = '\0';
+  job.nameCrc = Crc32Update(0xFFFFFFFF, reinterpret_cast<uint8_t*>(job.entryName), kept);
   job.nameTruncated = kept < length;
   lastNameChar = kept ? static_cast<uint8_t>(job.entryName[kept - 1]) : kNoLastChar;
   // The rest of an over-long name is read, not kept: only its last character matters.
@@ -344,6 +293,7 @@ void ReadEntryName(uint32_t length) {
     uint8_t piece[64];
     uint32_t count = left < sizeof piece ? left : sizeof piece;
     ReadArchive(piece, count);
+    job.nameCrc = Crc32Update(job.nameCrc, piece, count);
     lastNameChar = piece[count - 1];
     left -= count;
   }
@@ -352,11 +302,17 @@ void ReadEntryName(uint32_t length) {
 bool IsSelected() {
   ExtractionJob& job = extractionJob;
   if (!job.request->selectedNames) return true;
-  for (char* p = job.shownName; *p; ++p)
-    if (*p == '\\') *p = '/';
   for (NameListNode* node = job.request->selectedNames; node; node = node->next)
-    if (NamesEqualIgnoringCase(node->name, job.shownName)) return true;
+    if (EntryIsNamed(job.shownName, node->name)) return true;
   return false;
+}
+
+bool EntryIsNamed(const char* shown, const char* wanted) {
+  char name[kOutputPathChars];
+  CopyText(name, shown, sizeof name);
+  for (char* p = name; *p; ++p)
+    if (*p == '\\') *p = '/';
+  return NamesEqualIgnoringCase(name, wanted);
 }
 
 const char* BaseName(const char* path) {
@@ -405,16 +361,17 @@ bool IsSafeFolderPath(const char* name) {
   }
 }
 
-// A path as it is being built: at most kNameChars - 1 characters (bytes, or UTF-8 characters).
+// A path as it is being built: at most kNameChars - 1 characters (bytes, or UTF-8 characters)
+// and never more bytes than outputPath holds, whatever the bytes are.
 struct PathBuilder {
   char* text;
   uint32_t used;
   uint32_t characters;
-  // Appends `more` as far as the limit allows; false when it had to be cut.
+  // Appends `more` as far as the limits allow; false when it had to be cut.
   bool Append(const char* more) {
     for (; *more; ++more) {
       bool starts = !kFileNamesInUtf8 || (static_cast<uint8_t>(*more) & 0xC0) != 0x80;
-      if (starts && characters + 1 >= kNameChars) return false;
+      if ((starts && characters + 1 >= kNameChars) || used + 1 >= kOutputPathChars) return false;
       characters += starts;
       text[used++] = *more;
       text[used] = '\0';
@@ -449,13 +406,17 @@ bool MakeDestinationPath() {
   bool safe = IsPlainFileName(base, static_cast<uint32_t>(strlen(base)));
   if (job.request->keepFolderNames && !IsSafeFolderPath(stored)) safe = false;
 
+  // The destination folder is taken as given; only the stored name's separators are the
+  // archive's, to be turned into the file system's.
+  static const char kSeparator[] = {kPathSeparator, '\0'};
   PathBuilder path = {job.outputPath, 0, 0};
   job.outputPath[0] = '\0';
   bool fits = path.Append(job.request->destinationFolder);
-  if (fits && path.used > 0 && !IsSeparator(path.text[path.used - 1])) fits = path.Append("\\");
+  char last = path.used > 0 ? path.text[path.used - 1] : kPathSeparator;
+  if (fits && last != kPathSeparator && last != '/') fits = path.Append(kSeparator);
   job.outputRootLength = path.used;
   fits = fits && path.Append(part) && !job.nameTruncated;
-  for (char* p = job.outputPath; *p; ++p)
+  for (char* p = job.outputPath + job.outputRootLength; *p; ++p)
     if (IsSeparator(*p)) *p = kPathSeparator;
   if (!fits) RefuseEntry(kReasonPathTooLong, MSG_CANNOT_CREATE_OUTPUT, job.outputPath);
   if (!safe) RefuseEntry(kReasonUnsafeName, MSG_CANNOT_CREATE_OUTPUT, job.outputPath);

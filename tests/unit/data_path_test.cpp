@@ -113,7 +113,7 @@ TEST_F(DataPathTest, ABadCrcIsReportedOnlyWhenAsked) {
            OutFile("damaged.txt").c_str(), ZlibCrc32("the content as it stands"));
   EXPECT_EQ(observer_.errors, Strings{expected});
   EXPECT_EQ(observer_.errorClasses, std::vector<int>{7004});
-  EXPECT_EQ(ListFiles(Out()), Strings{"damaged.txt"}) << "the checked file stays, no more follow";
+  EXPECT_TRUE(ListFiles(Out()).empty()) << "the damaged file is removed, no more follow";
 
   // The digits are lower case and padded to eight.
   damaged.claimedCrc = 0x00000ABC;

@@ -1,6 +1,5 @@
 #include "unpack.h"
 
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include "interrupt.h"
 #include "unzip/extraction.h"
 #include "unzip/posix/posix_platform.h"
+#include "unzip/walk.h"
 
 const char kUnpackHelp[] =
     "usage: ksdist unpack ARCHIVE [DEST] [--password TEXT] [--keep-folders] [--skip-empty]\n"
@@ -142,16 +142,14 @@ class TerminalObserver : public ExtractionObserver {
     EndLine();
     std::fprintf(stderr, "%s\n", text);
   }
+  // A refusal of the whole archive names no entry.
   void OnRefusal(const char* entry, const char* reason) override {
-    std::fprintf(stderr, "%s: %s\n", entry, reason);
+    std::fprintf(stderr, "%s%s%s\n", entry, *entry ? ": " : "", reason);
   }
   // True when the archive holds an entry named `name` (slashes of either kind, case ignored).
   bool Holds(const std::string& name) const {
-    for (std::string entry : entries_) {
-      for (char& c : entry)
-        if (c == '\\') c = '/';
-      if (strcasecmp(entry.c_str(), name.c_str()) == 0) return true;
-    }
+    for (const std::string& entry : entries_)
+      if (EntryIsNamed(entry.c_str(), name.c_str())) return true;
     return false;
   }
   // A job that ran to its end fills the bar; one that did not leaves it where it stopped.

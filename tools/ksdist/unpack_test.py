@@ -147,10 +147,12 @@ class UnpackTest(unittest.TestCase):
         with open(archive, "rb") as f:
             original = f.read()
         data = bytearray(original)
-        # The CRC field of README.TXT's local header.
+        # The CRC field of README.TXT's local header and of its central record, which agree.
         header = data.index(b"PK\x03\x04" + data[4:8], data.index(b"README.TXT") - 30)
+        central = data.rindex(b"PK\x01\x02", 0, data.rindex(b"README.TXT"))
         stored_crc = struct.unpack_from("<I", data, header + 14)[0]
         struct.pack_into("<I", data, header + 14, stored_crc ^ 0x00FF0000)
+        struct.pack_into("<I", data, central + 16, stored_crc ^ 0x00FF0000)
         damaged = os.path.join(self.dir, "damaged.zip")
         with open(damaged, "wb") as f:
             f.write(data)
@@ -161,6 +163,8 @@ class UnpackTest(unittest.TestCase):
                          "ZIP damaged: file README.TXT: Bad CRC %08x (should be %08x)\n"
                          % (stored_crc, stored_crc ^ 0x00FF0000))
         self.assertEqual(unpack(damaged, "--no-crc-check").returncode, 0)
+        self.assertEqual(unpack(damaged, self.dest).returncode, 2)
+        self.assertNotIn("README.TXT", os.listdir(self.dest), "a file with a bad CRC is removed")
 
         cut = os.path.join(self.dir, "cut.zip")
         with open(cut, "wb") as f:
@@ -301,6 +305,41 @@ class UnpackTest(unittest.TestCase):
         overview = ksdist("--help")
         self.assertEqual(overview.returncode, 0)
         self.assertIn(b"unpack", overview.stdout)
+
+    def test_a_pipe_is_read_forward(self):
+        """Through a pipe, stepping over data reads and drops it: a stored inner archive is
+        passed over whole, and extra fields of every size never lose the walk its place."""
+        inner = io.BytesIO()
+        with zipfile.ZipFile(inner, "w") as z:
+            z.writestr("a.txt", b"inner")
+        nested = io.BytesIO()
+        with zipfile.ZipFile(nested, "w") as z:
+            z.writestr("inner.zip", inner.getvalue() + os.urandom(20000))
+            z.writestr("a.txt", b"outer")
+        rng = random.Random(300)
+        many = io.BytesIO()
+        with zipfile.ZipFile(many, "w") as z:
+            for i in range(300):
+                info = zipfile.ZipInfo("f%03d.bin" % i, STAMP)
+                info.extra = struct.pack("<HH", 0xCAFE, 9000) + bytes(9000)
+                z.writestr(info, bytes(rng.getrandbits(8) for _ in range(rng.randrange(50))))
+        pipe = os.path.join(self.dir, "pipe.zip")
+        os.mkfifo(pipe)
+        for data, args, expected in [
+                (nested.getvalue(), ["--only", "a.txt"], {"a.txt": b"outer"}),
+                (many.getvalue(), [], {i.filename: zipfile.ZipFile(many).read(i)
+                                       for i in zipfile.ZipFile(many).infolist()})]:
+            shutil.rmtree(self.dest)
+            os.mkdir(self.dest)
+            tool = subprocess.Popen([KSDIST, "unpack", pipe, self.dest, *args],
+                                    stderr=subprocess.PIPE)
+            with open_for_writing(pipe, tool) as feed:
+                for at in range(0, len(data), 5000):
+                    feed.write(data[at:at + 5000])
+                    feed.flush()
+            _, stderr = tool.communicate(timeout=60)
+            self.assertEqual(tool.returncode, 0, stderr)
+            self.assertEqual(written_files(self.dest), expected)
 
     def test_ctrl_c_cancels_at_the_next_progress_point(self):
         """The archive is a pipe, so the test decides when data arrives: the first entry whole,

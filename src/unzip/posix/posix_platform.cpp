@@ -204,15 +204,27 @@ uint32_t ReadBuffered(void* buffer, uint32_t count) {
 }
 
 // Within the buffer a seek only moves the reader; elsewhere the file moves and the buffer empties.
+// A file that cannot seek (a pipe) goes forward by reading and dropping what lies before the
+// target; it cannot go back beyond the buffer, nor forward beyond its end.
 bool SeekBuffered(off_t target) {
   ArchiveReader& r = archiveReader;
-  if (target >= r.start && target <= r.start + static_cast<off_t>(r.length)) {
-    r.used = static_cast<uint32_t>(target - r.start);
-    return true;
+  for (;;) {
+    off_t end = r.start + static_cast<off_t>(r.length);
+    if (target >= r.start && target <= end) {
+      r.used = static_cast<uint32_t>(target - r.start);
+      return true;
+    }
+    if (target < 0) return false;
+    if (lseek(r.file, target, SEEK_SET) >= 0) {
+      EmptyReaderAt(target);
+      return true;
+    }
+    ssize_t got;
+    if (errno != ESPIPE || target < end || (got = ReadOnce(r.file, r.bytes, sizeof r.bytes)) <= 0)
+      return false;
+    EmptyReaderAt(end);
+    r.length = static_cast<uint32_t>(got);
   }
-  if (target < 0 || lseek(r.file, target, SEEK_SET) < 0) return false;
-  EmptyReaderAt(target);
-  return true;
 }
 
 }  // namespace
@@ -485,6 +497,9 @@ const char* RefusalReasonText(int reason) {
              "found";
     case kReasonCentralMismatch:
       return "its central directory record disagrees with its local header";
+    case kReasonDirectoryMismatch:
+      return "the archive's central directory is damaged or lists entries that the archive "
+             "does not hold";
     case kReasonDescriptorMismatch:
       return "the data descriptor after its data disagrees with its central directory record";
     case kReasonHeaderSizes:
@@ -511,7 +526,7 @@ const char* RefusalReasonText(int reason) {
 }  // namespace
 
 // Without an observer the text goes to the standard error stream, one line.
-void ShowPlatformError(void* window, int errorClass, const char* text, int reason,
+void ShowPlatformError(void* window, int errorClass, int, const char* text, int reason,
                        const char* entry) {
   if (!window) {
     fprintf(stderr, "%s\n", text);

@@ -18,10 +18,6 @@ HWND WindowOf(void* window) {
   return static_cast<HWND>(window);
 }
 
-// The catalogue text that the extractor's next error box is made from: the log names its id. A
-// text of the extractor's own (the password texts) leaves 0.
-UINT errorTextId = 0;
-
 }  // namespace
 
 // The folders below the destination are created one after the other; those that exist stay.
@@ -53,12 +49,11 @@ bool PumpPlatformMessages(void*) {
 }
 
 const char* PlatformMessageText(int id) {
-  errorTextId = static_cast<UINT>(id);
-  return ComposeMessage(errorTextId);
+  return ComposeMessage(static_cast<UINT>(id));
 }
 
-// The box shows the catalogue message alone.
-void ShowPlatformError(void* window, int errorClass, const char* text, int, const char*) {
-  ShowExtractionError(WindowOf(window), errorClass, text, errorTextId);
-  errorTextId = 0;
+// The box shows the catalogue message alone; the log names its id.
+void ShowPlatformError(void* window, int errorClass, int textId, const char* text, int,
+                       const char*) {
+  ShowExtractionError(WindowOf(window), errorClass, text, static_cast<UINT>(textId));
 }
