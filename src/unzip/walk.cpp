@@ -19,7 +19,6 @@ constexpr uint32_t kZip64Size = 0xFFFFFFFF;  // a size kept in a Zip64 record in
 constexpr uint16_t kFlagEncrypted = 1;
 constexpr uint16_t kFlagStreamed = 8;  // CRC and sizes follow the data
 constexpr uint16_t kFlagStrongEncryption = 0x40;
-constexpr uint16_t kFlagUtf8Name = 0x800;
 constexpr uint16_t kMethodAes = 99;
 constexpr uint16_t kExtraZip64 = 0x0001;
 
@@ -198,12 +197,12 @@ void TakeSizesFromCentralDirectory(uint32_t headerPosition) {
 }
 
 // The skip rules, first match wins: folder entries, empty entries when asked, entries not
-// selected. A test-only job selects and names nothing.
+// selected. A test-only job without a destination folder selects and names nothing.
 bool ShouldExtract() {
   ExtractionJob& job = extractionJob;
   if (lastNameChar != kNoLastChar && IsSeparator(static_cast<char>(lastNameChar))) return false;
   if (job.localHeader.uncompressedSize == 0 && job.request->skipEmptyEntries) return false;
-  if (job.testOnly) return true;
+  if (!job.request->destinationFolder) return true;
   if (!IsSelected()) return false;
   return MakeDestinationPath();
 }
@@ -372,22 +371,34 @@ char LowerAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// A port number of COM and LPT: a digit 1 to 9, or a superscript one, two or three, which
+// Windows takes for that digit. The superscripts are spelled in the file system's characters:
+// code page 1252 (B9, B2, B3) or UTF-8 (C2 and those).
+bool IsPortNumber(const char* text, uint32_t length) {
+  const uint8_t* c = reinterpret_cast<const uint8_t*>(text);
+  if (length == 1 && c[0] >= '1' && c[0] <= '9') return true;
+  uint32_t lead = kFileNamesInUtf8 ? 1 : 0;
+  if (length != lead + 1 || (lead && c[0] != 0xC2)) return false;
+  return c[lead] == 0xB9 || c[lead] == 0xB2 || c[lead] == 0xB3;
+}
+
+bool StartsWithName(const char* text, uint32_t length, const char* name) {
+  uint32_t i = 0;
+  while (i < length && name[i] && LowerAscii(text[i]) == name[i]) ++i;
+  return !name[i];
+}
+
 // True when the name's stem (the text before its first dot, trailing blanks dropped) is a
 // device that Windows opens in every folder.
 bool IsDeviceName(const char* name, uint32_t length) {
-  static const char* const kDevices[] = {"con",  "prn",  "aux",  "nul",  "com1",   "com2",
-                                         "com3", "com4", "com5", "com6", "com7",   "com8",
-                                         "com9", "lpt1", "lpt2", "lpt3", "lpt4",   "lpt5",
-                                         "lpt6", "lpt7", "lpt8", "lpt9", "conin$", "conout$"};
+  static const char* const kDevices[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
   uint32_t stem = 0;
   while (stem < length && name[stem] != '.') ++stem;
   while (stem > 0 && name[stem - 1] == ' ') --stem;
-  for (const char* device : kDevices) {
-    uint32_t i = 0;
-    while (i < stem && device[i] && LowerAscii(name[i]) == device[i]) ++i;
-    if (i == stem && !device[i]) return true;
-  }
-  return false;
+  for (const char* device : kDevices)
+    if (stem == strlen(device) && StartsWithName(name, stem, device)) return true;
+  return stem > 3 && (StartsWithName(name, stem, "com") || StartsWithName(name, stem, "lpt")) &&
+         IsPortNumber(name + 3, stem - 3);
 }
 
 // With stored folders kept, every folder component must be an ordinary folder name below the

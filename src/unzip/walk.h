@@ -14,6 +14,9 @@ constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodDeflated = 8;
 constexpr uint32_t kDescriptorSignature = 0x08074b50;
 
+// General-purpose flag bit 11: the stored name is UTF-8, else in the OEM character set.
+constexpr uint16_t kFlagUtf8Name = 0x800;
+
 // Opens the job's archive and positions it at the request's offset; aborts when it cannot.
 void OpenArchive();
 // Reads and dispatches records until the end record.

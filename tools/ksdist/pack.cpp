@@ -264,7 +264,7 @@ class StagingFolder {
 
 struct ProductFile {
   std::string path;
-  std::string stored;  // the base name in code page 437, KESTRA32.EXE as KESTRA32.EX_
+  std::string stored;  // the base name in UTF-8, KESTRA32.EXE as KESTRA32.EX_
 };
 
 // Every regular file below `folder` (symbolic links followed, each folder visited once), in
@@ -317,12 +317,9 @@ std::vector<ProductFile> CollectProduct(const std::string& folder) {
     } else if (std::string problem = InstalledNameProblem(name); !problem.empty()) {
       Fail(path, problem);
     }
-    char stored[kLongestProductName * 3 + 1];
-    if (!Utf8ToCp437(name.c_str(), stored, sizeof stored))
-      Fail(path, "the name has characters that SETUP.EXE cannot write (code page 437 only)");
     if (std::optional<std::string> other = installed.Add(name, path))
       Fail(path, "SETUP.EXE would install it under the same name as " + *other);
-    files.push_back({path, stored});
+    files.push_back({path, name});
   }
   if (!hasMainProgram)
     Fail(folder + "/" + kMainProgramName, "missing: the product's main program must be there");
@@ -352,6 +349,10 @@ class ArchiveWriter {
     ZipHeaderFields fields;
     fields.name = file.stored;
     fields.flags = options_.encrypt ? kFlagEncrypted : 0;
+    // A name beyond ASCII is marked as UTF-8, which SETUP.EXE spells exactly; unmarked, each
+    // customer's OEM code page would read it its own way.
+    for (char c : file.stored)
+      if (c & 0x80) fields.flags |= kFlagUtf8Name;
     std::tie(fields.dosDate, fields.dosTime) = DosStamp(in.status().st_mtime);
     fields.uncompressedSize = static_cast<uint32_t>(in.status().st_size);
     fields.crc = Checksum(in, file.path, fields.uncompressedSize);
