@@ -183,7 +183,7 @@ TEST(CodePage1252, ThePortableAnswerIsWindowsOwn) {
       MultiByteToWideChar(1252, 0, &byte, 1, &second, 1);
       bool windows = upcase(first) == upcase(second);
       ASSERT_EQ(Cp1252UpperCase(first) == Cp1252UpperCase(second), windows)
-          << std::hex << first << " " << second;
+          << std::hex << int{first} << " " << int{second};
     }
   }
 }
