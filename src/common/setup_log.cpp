@@ -12,16 +12,20 @@ constexpr int kFormattedChars = 1025;  // wvsprintfA writes at most 1024 charact
 // The time, the label, a text whose every character may become a line break and a tab, CR LF.
 constexpr int kEntryChars = kLabelChars + 3 * kFormattedChars + 2;
 
-// Windows NT opens a file for appending only: each write then lands at the end of the file as
-// it is at that moment, so two writers never overwrite each other's lines. Windows 95 knows no
-// such right: there the entry is written at the end found on opening.
-HANDLE OpenForAppending(const char* path) {
-  bool windowsNt = (GetVersion() & 0x80000000) == 0;
-  HANDLE file = CreateFileA(path, windowsNt ? FILE_APPEND_DATA : GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (!windowsNt) SetFilePointer(file, 0, nullptr, FILE_END);
-  return file;
+// Writers of one log take turns: each holds a lock on one byte far past any log's end while
+// it finds the end and writes its entry there, so that no entry lands on another. A writer
+// that does not get the lock in a moment writes all the same.
+constexpr DWORD kTurnByte = 0xFFFFFFFE;
+constexpr int kTurnTries = 200;
+
+void WriteAtTheEnd(HANDLE file, const char* entry, int length) {
+  bool locked = false;
+  for (int tries = 0; !(locked = LockFile(file, kTurnByte, 0, 1, 0)) && tries < kTurnTries; ++tries)
+    Sleep(1);
+  SetFilePointer(file, 0, nullptr, FILE_END);
+  DWORD written;
+  WriteFile(file, entry, length, &written, nullptr);
+  if (locked) UnlockFile(file, kTurnByte, 0, 1, 0);
 }
 
 // "time  label text" and CR LF, as one piece. A line break inside the text, be it CR, LF or
@@ -46,14 +50,14 @@ int ComposeEntry(char* entry, const char* label, const char* text) {
 }
 
 // Opened and closed for each entry, so that the file is whole whenever setup stops, and shared,
-// so that it can be read (or appended to by another program) meanwhile. One write per entry.
+// so that it can be read (or appended to by another program) meanwhile.
 void AppendEntry(const char* label, const char* text) {
   if (!setupState.logFile[0]) return;
-  HANDLE file = OpenForAppending(setupState.logFile);
+  HANDLE file = CreateFileA(setupState.logFile, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   char entry[kEntryChars];
-  DWORD written;
-  WriteFile(file, entry, ComposeEntry(entry, label, text), &written, nullptr);
+  WriteAtTheEnd(file, entry, ComposeEntry(entry, label, text));
   CloseHandle(file);
 }
 

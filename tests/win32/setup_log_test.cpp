@@ -56,7 +56,7 @@ TEST_F(SetupLogTest, ALineBreakInsideATextCannotStartAnEntry) {
 // Entries are appended, each whole: writers at the same time lose none of them.
 TEST_F(SetupLogTest, WritersAtTheSameTimeNeverOverwriteEachOther) {
   WriteFileBytes(setupState.logFile, "an earlier run\r\n");
-  constexpr int kWriters = 4, kEntries = 150;
+  constexpr int kWriters = 8, kEntries = 400;
   std::vector<std::thread> writers;
   for (int w = 0; w < kWriters; ++w)
     writers.emplace_back([w] {
