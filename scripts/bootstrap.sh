@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev
   wine wine64 wine32:i386 fonts-wine xvfb xauth
   googletest zlib1g-dev libdeflate-dev libbenchmark-dev
-  python3 libarchive-tools p7zip-full
+  python3 libarchive-tools p7zip-full osslsigncode openssl
 )
 
 missing=()

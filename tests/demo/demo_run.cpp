@@ -103,7 +103,8 @@ class Watcher {
   const std::string& installFolder() const { return installFolder_; }
 
  private:
-  void Shot(const std::string& what) {
+  void Shot(const std::string& what, HWND window = nullptr) {
+    if (window) WaitUntilDrawn(window);
     char name[64];
     std::snprintf(name, sizeof name, "demo-%02d-%s", ++shots_, what.c_str());
     if (SaveScreenshot(name)) std::printf("    screenshot: build/artifacts/%s.png\n", name);
@@ -115,7 +116,7 @@ class Watcher {
     boxSinceWelcome_ = true;
     std::printf("  message box \"%s\" (%s icon):\n    %s\n", box.caption.c_str(),
                 BoxIconName(box.icon), Indented(box.text).c_str());
-    Shot("box");
+    Shot("box", box.window);
     if (!options_.interactive) AnswerUntilClosed(box, PressFirstButton(box));
   }
 
@@ -133,7 +134,7 @@ class Watcher {
     welcome_ = welcome.window;
     boxSinceWelcome_ = false;
     std::printf("  welcome dialog %s\n", Describe(welcome).c_str());
-    Shot("welcome");
+    Shot("welcome", welcome.window);
     if (!options_.interactive) {
       std::printf("    (pressing OK)\n");
       ClickButton(welcome.window, IDOK);
@@ -144,7 +145,7 @@ class Watcher {
     if (progress.window != progress_) {
       progress_ = progress.window;
       std::printf("  progress dialog %s\n", Describe(progress).c_str());
-      Shot("progress");
+      Shot("progress", progress.window);
     }
     const std::string& file = progress.Control(kProgressFileItem)->text;
     if (!file.empty() && file != lastFile_) std::printf("    installing %s\n", file.c_str());

@@ -20,6 +20,8 @@ constexpr DWORD kPollMilliseconds = 50;
 constexpr UINT kSendTimeout = 10000;
 constexpr DWORD kPatience = 30000;
 constexpr DWORD kRepeatAnswer = 3000;
+// Between two looks at a window that should have finished drawing.
+constexpr DWORD kSettleMilliseconds = 150;
 
 std::string ClassOf(HWND window) {
   char name[256] = "";
@@ -414,6 +416,30 @@ std::vector<MessageBoxInfo> AnswerOwnBoxesDuring(
   done = true;
   robot.join();
   return seen;
+}
+
+bool WaitUntilDrawn(HWND window) {
+  // Answered: the program pumps its messages, past the work it did before showing the window.
+  DWORD_PTR ignored;
+  if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kSendTimeout, &ignored))
+    return false;
+  RedrawWindow(window, nullptr, nullptr,
+               RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  // Drawn: two looks a moment apart see the same picture, and it is not one plain colour.
+  std::vector<uint32_t> before;
+  return WaitUntil(
+      [&] {
+        RECT r;
+        GetWindowRect(window, &r);
+        std::vector<uint32_t> now = CapturePixels(r);
+        bool drawn =
+            !now.empty() && now == before &&
+            std::count(now.begin(), now.end(), now[0]) != static_cast<std::ptrdiff_t>(now.size());
+        before = std::move(now);
+        if (!drawn) Sleep(kSettleMilliseconds);
+        return drawn;
+      },
+      kPatience);
 }
 
 bool SaveScreenshot(const std::string& name) {

@@ -100,6 +100,10 @@ std::vector<MessageBoxInfo> AnswerBoxesUntilExit(
 std::vector<MessageBoxInfo> AnswerOwnBoxesDuring(
     const std::function<void()>& action, const std::function<int(const MessageBoxInfo&)>& answer);
 
+// Waits until `window` of another thread or program has drawn itself and its controls, so that a
+// screenshot shows it whole; false when it does not answer or keeps changing.
+bool WaitUntilDrawn(HWND window);
+
 // Saves the whole screen as build/artifacts/<name>.png.
 bool SaveScreenshot(const std::string& name);
 

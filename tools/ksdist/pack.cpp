@@ -21,6 +21,8 @@
 #include "dist_rules.h"
 #include "distfiles/side_file_table.h"
 #include "interrupt.h"
+#include "parallel_deflate.h"
+#include "signing.h"
 #include "unpack.h"
 #include "unzip/builtin_password.h"
 #include "unzip/posix/posix_platform.h"
@@ -29,6 +31,7 @@
 const char kPackHelp[] =
     "usage: ksdist pack --product DIR --side-files DIR --setup SETUP.EXE --out DIST\n"
     "                   [--store] [--no-encrypt] [--password TEXT] [--level N]\n"
+    "                   [--sign-cert CERT.pfx [--sign-password-file FILE] [--timestamp-url URL]]\n"
     "\n"
     "Builds the distribution folder DIST: a copy of SETUP.EXE, the seven side files from the\n"
     "side-files folder (README.TXT KESTRA.TXT LICENSE.TXT VENDOR.TXT WHATSNEW.TXT FILE_ID.DIZ\n"
@@ -43,11 +46,16 @@ const char kPackHelp[] =
     "  --setup FILE      the SETUP.EXE to ship; the distribution takes its last-write time\n"
     "  --out DIST        the folder to create; it must not exist or be empty\n"
     "  --store           store every file without compression\n"
-    "  --level N         deflate at zlib level N, 1 to 9 (default 9); a file that does not\n"
-    "                    shrink is stored\n"
+    "  --level N         deflate at libdeflate's level N, 1 (fastest) to 12 (smallest, the\n"
+    "                    default), files on every core at once; a file larger than 32 MiB is\n"
+    "                    deflated by zlib at level N (9 at most) in pieces, to bound memory.\n"
+    "                    A file that does not shrink is stored\n"
     "  --no-encrypt      do not encrypt (SETUP.EXE reads both)\n"
     "  --password TEXT   encrypt with TEXT instead of the built-in password (SETUP.EXE knows\n"
-    "                    only the built-in one: for tests)\n"
+    "                    only the built-in one: for tests)\n";
+
+// What the help says after the options.
+const char kPackHelpEnd[] =
     "\n"
     "Entry times are the files' last-write times in local time, to the even second below.\n"
     "The distribution is written into a temporary folder beside DIST and renamed at the end:\n"
@@ -59,6 +67,7 @@ const char kPackHelp[] =
 namespace {
 
 constexpr size_t kBlockBytes = 1 << 16;
+constexpr int kHighestLevel = 12;  // libdeflate's
 constexpr uint64_t kLargestEntry = 0xFFFFFFFFu;
 // SETUP.EXE positions the archive with signed 32-bit offsets.
 constexpr uint64_t kLargestArchive = 0x7FFFFFFFu;
@@ -69,7 +78,8 @@ struct PackOptions {
   bool encrypt = true;
   std::string password = kBuiltInPassword;
   bool ownPassword = false;
-  int level = 9;
+  int level = kHighestLevel;
+  SigningOptions signing;
 };
 
 // Ends the command: `path` is the file concerned, `what` says what went wrong with it.
@@ -92,8 +102,15 @@ void CheckInterrupt() {
   if (Interrupted()) throw PackCancelled();
 }
 
+void PrintHelp(FILE* out) {
+  std::fputs(kPackHelp, out);
+  std::fputs(kSigningHelp, out);
+  std::fputs(kPackHelpEnd, out);
+}
+
 int UsageError(const std::string& what) {
-  std::fprintf(stderr, "ksdist pack: %s\n\n%s", what.c_str(), kPackHelp);
+  std::fprintf(stderr, "ksdist pack: %s\n\n", what.c_str());
+  PrintHelp(stderr);
   return kExitUsage;
 }
 
@@ -108,17 +125,22 @@ int ParseArguments(int argc, char** argv, PackOptions& options) {
     bool hasValue = i + 1 < argc;
     auto option = std::find_if(std::begin(valued), std::end(valued),
                                [&](const auto& v) { return arg == v.first; });
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kPackHelp, stdout);
+    std::string problem;
+    if (TakeSigningOption(argc, argv, i, options.signing, problem)) {
+      if (!problem.empty()) return UsageError(problem);
+    } else if (arg == "--help" || arg == "-h") {
+      PrintHelp(stdout);
       return kExitDone;
     } else if (option != std::end(valued)) {
       if (!hasValue) return UsageError(arg + " needs a value");
       *option->second = argv[++i];
     } else if (arg == "--level") {
       std::string value = hasValue ? argv[++i] : "";
-      if (value.size() != 1 || value[0] < '1' || value[0] > '9')
-        return UsageError("--level needs a number from 1 to 9");
-      options.level = value[0] - '0';
+      bool digits = !value.empty() && value.size() <= 2 &&
+                    value.find_first_not_of("0123456789") == std::string::npos;
+      options.level = digits ? std::stoi(value) : 0;
+      if (options.level < 1 || options.level > kHighestLevel)
+        return UsageError("--level needs a number from 1 to 12");
     } else if (arg == "--password") {
       if (!hasValue) return UsageError("--password needs a value");
       options.password = argv[++i];
@@ -135,6 +157,8 @@ int ParseArguments(int argc, char** argv, PackOptions& options) {
     if (value->empty()) return UsageError(std::string(name) + " is missing");
   if (!options.encrypt && options.ownPassword)
     return UsageError("--password and --no-encrypt exclude each other");
+  if (std::string problem = SigningOptionsProblem(options.signing); !problem.empty())
+    return UsageError(problem);
   return -1;
 }
 
@@ -265,12 +289,13 @@ class StagingFolder {
 struct ProductFile {
   std::string path;
   std::string stored;  // the base name in UTF-8, KESTRA32.EXE as KESTRA32.EX_
+  uint64_t size;       // as the folder listed it
 };
 
 // Every regular file below `folder` (symbolic links followed, each folder visited once), in
-// the order of their paths.
+// the order of their paths, with its size.
 void CollectFiles(const std::string& folder, std::set<std::pair<dev_t, ino_t>>& visited,
-                  std::vector<std::string>& files) {
+                  std::vector<std::pair<std::string, uint64_t>>& files) {
   DIR* listing = opendir(folder.c_str());
   if (!listing) FailWithErrno(folder, "cannot read the folder");
   std::vector<std::string> names;
@@ -286,7 +311,7 @@ void CollectFiles(const std::string& folder, std::set<std::pair<dev_t, ino_t>>& 
     if (S_ISDIR(status.st_mode)) {
       if (visited.insert({status.st_dev, status.st_ino}).second) CollectFiles(path, visited, files);
     } else if (S_ISREG(status.st_mode)) {
-      files.push_back(path);
+      files.emplace_back(path, status.st_size);
     } else {
       Fail(path, "not a regular file");
     }
@@ -303,13 +328,13 @@ std::vector<ProductFile> CollectProduct(const std::string& folder) {
   if (stat(folder.c_str(), &status) != 0) FailWithErrno(folder, "cannot read the folder");
   if (!S_ISDIR(status.st_mode)) Fail(folder, "not a folder");
   std::set<std::pair<dev_t, ino_t>> visited = {{status.st_dev, status.st_ino}};
-  std::vector<std::string> paths;
+  std::vector<std::pair<std::string, uint64_t>> paths;
   CollectFiles(folder, visited, paths);
 
   std::vector<ProductFile> files;
   InstalledNames installed;
   bool hasMainProgram = false;
-  for (const std::string& path : paths) {
+  for (const auto& [path, size] : paths) {
     std::string name = BaseNameOf(path);
     if (SameNameIgnoringCase(name, kMainProgramName)) {
       name = kMainProgramStoredName;
@@ -319,7 +344,7 @@ std::vector<ProductFile> CollectProduct(const std::string& folder) {
     }
     if (std::optional<std::string> other = installed.Add(name, path))
       Fail(path, "SETUP.EXE would install it under the same name as " + *other);
-    files.push_back({path, name});
+    files.push_back({path, name, size});
   }
   if (!hasMainProgram)
     Fail(folder + "/" + kMainProgramName, "missing: the product's main program must be there");
@@ -337,34 +362,70 @@ std::pair<uint16_t, uint16_t> DosStamp(time_t time) {
           DosTime(local.tm_hour, local.tm_min, local.tm_sec)};
 }
 
+// A product file made ready on a worker thread: read whole, checked and deflated. A file larger
+// than kWholeFileBytes is left to the writer, which deflates it as it reads.
+struct PreparedFile {
+  bool streamed = false;
+  time_t lastWrite = 0;
+  ZipHeaderFields fields;  // name, flags, time, CRC, sizes and method, but for the encryption
+  std::string data;        // what the entry holds, before any encryption
+};
+
+// Files up to this size are read whole and deflated by libdeflate; larger ones by zlib, in
+// pieces, so that memory stays bounded. Files read whole wait for their turn to be written
+// while they weigh no more than kPreparedBytes together.
+constexpr uint64_t kWholeFileBytes = 32u << 20;
+constexpr uint64_t kPreparedBytes = 256u << 20;
+constexpr int kHighestZlibLevel = 9;
+
+PreparedFile PrepareFile(const ProductFile& file, const PackOptions& options) {
+  InputFile in(file.path);
+  if (static_cast<uint64_t>(in.status().st_size) > kLargestEntry)
+    Fail(file.path, "4 GiB or larger: too large for the archive");
+  PreparedFile prepared;
+  prepared.lastWrite = in.status().st_mtime;
+  prepared.fields.name = file.stored;
+  prepared.fields.flags = options.encrypt ? kFlagEncrypted : 0;
+  // A name beyond ASCII is marked as UTF-8, which SETUP.EXE spells exactly; unmarked, each
+  // customer's OEM code page would read it its own way.
+  for (char c : file.stored)
+    if (c & 0x80) prepared.fields.flags |= kFlagUtf8Name;
+  std::tie(prepared.fields.dosDate, prepared.fields.dosTime) = DosStamp(prepared.lastWrite);
+  prepared.fields.uncompressedSize = static_cast<uint32_t>(in.status().st_size);
+  if (static_cast<uint64_t>(in.status().st_size) > kWholeFileBytes) {
+    prepared.streamed = true;
+    return prepared;
+  }
+  std::string whole(prepared.fields.uncompressedSize + 1, '\0');
+  size_t size = 0;
+  while (size_t got = in.Read(whole.data() + size, whole.size() - size)) size += got;
+  if (size != prepared.fields.uncompressedSize)
+    Fail(file.path, "changed while it was being packed");
+  whole.resize(size);
+  prepared.fields.crc = ZlibCrc32(whole);
+  std::optional<std::string> deflated;
+  if (!options.store) deflated = DeflateWhole(whole.data(), whole.size(), options.level);
+  prepared.fields.method = deflated ? kMethodDeflated : kMethodStored;
+  prepared.data = deflated ? std::move(*deflated) : std::move(whole);
+  return prepared;
+}
+
 // Writes setup.ks entry by entry.
 class ArchiveWriter {
  public:
   ArchiveWriter(OutputFile& out, const PackOptions& options) : out_(out), options_(options) {}
 
-  void Add(const ProductFile& file) {
-    InputFile in(file.path);
-    if (static_cast<uint64_t>(in.status().st_size) > kLargestEntry)
-      Fail(file.path, "4 GiB or larger: too large for the archive");
-    ZipHeaderFields fields;
-    fields.name = file.stored;
-    fields.flags = options_.encrypt ? kFlagEncrypted : 0;
-    // A name beyond ASCII is marked as UTF-8, which SETUP.EXE spells exactly; unmarked, each
-    // customer's OEM code page would read it its own way.
-    for (char c : file.stored)
-      if (c & 0x80) fields.flags |= kFlagUtf8Name;
-    std::tie(fields.dosDate, fields.dosTime) = DosStamp(in.status().st_mtime);
-    fields.uncompressedSize = static_cast<uint32_t>(in.status().st_size);
-    fields.crc = Checksum(in, file.path, fields.uncompressedSize);
+  void Add(const ProductFile& file, PreparedFile prepared) {
+    ZipHeaderFields& fields = prepared.fields;
     uint64_t header = out_.size();
     out_.Write(LocalHeaderRecord(fields));
     uint64_t data = out_.size();
-    fields.method = options_.store ? kMethodStored : kMethodDeflated;
-    uint64_t payload = WriteData(in, file.path, fields);
-    if (fields.method == kMethodDeflated && payload >= fields.uncompressedSize) {
-      out_.Truncate(data);
-      fields.method = kMethodStored;
-      payload = WriteData(in, file.path, fields);
+    if (prepared.streamed) {
+      AddStreamed(file, fields, data);
+    } else {
+      std::optional<TraditionalCipher> cipher = StartEncryption(fields);
+      if (cipher) cipher->Encrypt(prepared.data.data(), prepared.data.size());
+      out_.Write(prepared.data);
     }
     fields.compressedSize = static_cast<uint32_t>(out_.size() - data);
     out_.WriteAt(header, LocalHeaderRecord(fields));
@@ -387,6 +448,20 @@ class ArchiveWriter {
   uint64_t productBytes() const { return productBytes_; }
 
  private:
+  // A file too large to hold: read once for its CRC, which the encryption header needs first,
+  // then again to deflate it, and a third time to store it if it did not shrink.
+  void AddStreamed(const ProductFile& file, ZipHeaderFields& fields, uint64_t data) {
+    InputFile in(file.path);
+    fields.crc = Checksum(in, file.path, fields.uncompressedSize);
+    fields.method = options_.store ? kMethodStored : kMethodDeflated;
+    uint64_t payload = WriteData(in, file.path, fields);
+    if (fields.method == kMethodDeflated && payload >= fields.uncompressedSize) {
+      out_.Truncate(data);
+      fields.method = kMethodStored;
+      WriteData(in, file.path, fields);
+    }
+  }
+
   uint32_t Checksum(InputFile& in, const std::string& path, uint32_t size) {
     uint32_t crc = 0;
     uint64_t total = 0;
@@ -398,19 +473,33 @@ class ArchiveWriter {
     return crc;
   }
 
+  // Writes the encryption header when the archive is encrypted, and returns the cipher that
+  // goes on with the entry's data. The header's 11 filler bytes need no secrecy (the password
+  // is built into SETUP.EXE), only to differ from entry to entry: drawn from the entry's name,
+  // CRC and size, they come out the same in every run, and so does the archive.
+  std::optional<TraditionalCipher> StartEncryption(const ZipHeaderFields& fields) {
+    std::optional<TraditionalCipher> cipher;
+    if (options_.encrypt) {
+      cipher.emplace(options_.password);
+      std::vector<uint32_t> entry(fields.name.begin(), fields.name.end());
+      entry.insert(entry.end(), {fields.crc, fields.uncompressedSize});
+      std::seed_seq seed(entry.begin(), entry.end());
+      std::mt19937 draw(seed);
+      uint8_t filler[kZipEncryptionHeaderBytes - 1];
+      for (uint8_t& byte : filler) byte = static_cast<uint8_t>(draw());
+      out_.Write(cipher->Header(filler, static_cast<uint8_t>(fields.crc >> 24)));
+    }
+    return cipher;
+  }
+
   // Writes the entry's data (encryption header, then the stored or deflated bytes) after what
   // is in the archive; returns the count of compressed bytes without the encryption header.
   uint64_t WriteData(InputFile& in, const std::string& path, const ZipHeaderFields& fields) {
     in.Rewind();
-    std::optional<TraditionalCipher> cipher;
-    if (options_.encrypt) {
-      cipher.emplace(options_.password);
-      uint8_t random[kZipEncryptionHeaderBytes - 1];
-      for (uint8_t& byte : random) byte = static_cast<uint8_t>(random_());
-      out_.Write(cipher->Header(random, static_cast<uint8_t>(fields.crc >> 24)));
-    }
+    std::optional<TraditionalCipher> cipher = StartEncryption(fields);
     std::optional<RawDeflater> deflater;
-    if (fields.method == kMethodDeflated) deflater.emplace(options_.level);
+    if (fields.method == kMethodDeflated)
+      deflater.emplace(std::min(options_.level, kHighestZlibLevel));
     uint64_t payload = 0, total = 0;
     uint32_t crc = 0;
     for (;;) {
@@ -439,12 +528,23 @@ class ArchiveWriter {
 
   OutputFile& out_;
   const PackOptions& options_;
-  std::random_device random_;
   std::string central_;
   uint32_t count_ = 0;
   uint64_t productBytes_ = 0;
   char block_[kBlockBytes];
 };
+
+// Writes the product into the archive in the order of `product`, with the files prepared on
+// every core meanwhile.
+void WriteProduct(ArchiveWriter& writer, const std::vector<ProductFile>& product,
+                  const PackOptions& options) {
+  std::vector<uint64_t> weights;
+  for (const ProductFile& file : product)
+    weights.push_back(file.size > kWholeFileBytes ? 0 : file.size);
+  OrderedJobs<PreparedFile> jobs(weights, kPreparedBytes,
+                                 [&](size_t i) { return PrepareFile(product[i], options); });
+  for (size_t i = 0; i < product.size(); ++i) writer.Add(product[i], jobs.Take(i));
+}
 
 void CopyFile(const std::string& from, const std::string& to, const std::string& shownTo) {
   InputFile in(from);
@@ -501,12 +601,18 @@ void Pack(const PackOptions& options) {
 
   StagingFolder staging(options.out);
   auto shown = [&](const std::string& name) { return options.out + "/" + name; };
-  CopyFile(options.setup, staging / kSetupExeName, shown(kSetupExeName));
+  if (options.signing.wanted()) {
+    std::string problem = SignProgram(options.setup, staging / kSetupExeName, options.signing);
+    CheckInterrupt();  // Ctrl-C stops osslsigncode too: then the run was cancelled, not failed
+    if (!problem.empty()) Fail(options.setup, problem);
+  } else {
+    CopyFile(options.setup, staging / kSetupExeName, shown(kSetupExeName));
+  }
   for (size_t i = 0; i < sideFiles.size(); ++i)
     CopyFile(sideFiles[i], staging / kSideFiles[i].name, shown(kSideFiles[i].name));
   OutputFile archive(staging / kArchiveName, shown(kArchiveName));
   ArchiveWriter writer(archive, options);
-  for (const ProductFile& file : product) writer.Add(file);
+  WriteProduct(writer, product, options);
   writer.Finish();
 
   // Every file of the release gets SETUP.EXE's time: the side files must, setup.ks may.
@@ -522,6 +628,9 @@ void Pack(const PackOptions& options) {
   std::printf("ksdist pack: wrote %s\n", options.out.c_str());
   std::printf("  %-12s last written %s (the side files carry the same time)\n", kSetupExeName,
               FormatTime(setup.st_mtim).c_str());
+  if (options.signing.wanted())
+    std::printf("  %-12s signed by %s\n", kSetupExeName,
+                DescribeSignature(options.out + "/" + kSetupExeName).signer.c_str());
   std::printf(
       "  %-12s %u files, %s bytes of product in %s bytes, %s, %s\n", kArchiveName, writer.count(),
       Grouped(writer.productBytes()).c_str(), Grouped(archive.size()).c_str(),

@@ -76,8 +76,8 @@ class PackTest(unittest.TestCase):
         return ksdist("pack", "--product", self.product, "--side-files", self.side,
                       "--setup", SETUP_EXE, "--out", dist or self.dist, *options, **kwargs)
 
-    def packed(self, *options):
-        result = self.pack(*options)
+    def packed(self, *options, **kwargs):
+        result = self.pack(*options, **kwargs)
         self.assertEqual(result.returncode, 0, result.stderr)
         return result
 
@@ -97,7 +97,7 @@ class PackTest(unittest.TestCase):
         self.assertEqual(os.listdir(os.path.dirname(self.dist)), ["dist"], "no temporary folder")
 
     def test_round_trip_through_unpack_gives_the_files_and_their_times(self):
-        for options in [[], ["--no-encrypt"], ["--level", "1"], ["--store"],
+        for options in [[], ["--no-encrypt"], ["--level", "1"], ["--level", "9"], ["--store"],
                         ["--store", "--no-encrypt"]]:
             shutil.rmtree(self.dist, ignore_errors=True)
             self.packed(*options)
@@ -144,6 +144,21 @@ class PackTest(unittest.TestCase):
             with open(os.path.join(extracted, "MANUAL.TXT"), "rb") as f:
                 self.assertEqual(f.read(), self.files["docs/MANUAL.TXT"])
 
+    def test_the_archive_is_the_same_on_one_core_and_on_all(self):
+        # At and just above the largest file deflated whole; the larger one goes in pieces.
+        for name, size in [("EDGE.DAT", 32 << 20), ("BEYOND.DAT", (32 << 20) + 1)]:
+            with open(os.path.join(self.product, name), "wb") as f:
+                f.write(b"edge" * 1000)
+                f.truncate(size)
+        archives = []
+        for cores in [{0}, os.sched_getaffinity(0)]:
+            shutil.rmtree(self.dist, ignore_errors=True)
+            self.packed(preexec_fn=lambda: os.sched_setaffinity(0, cores))
+            with open(os.path.join(self.dist, "setup.ks"), "rb") as f:
+                archives.append(f.read())
+        self.assertEqual(archives[0], archives[1])
+        self.assertEqual(self.verify()[0], 0)
+
     def test_odd_times_are_stored_to_the_even_second_below_and_kept_within_dos_range(self):
         self.write("ODD.TXT", b"odd", local_stamp(2001, 5, 17, 12, 34, 57))
         self.write("OLD.TXT", b"old", local_stamp(1975, 1, 1, 0, 0, 0))
@@ -163,12 +178,78 @@ class PackTest(unittest.TestCase):
         for expected in ["ok    SETUP.EXE", "all 7 there, each with SETUP.EXE's last-write time",
                          "8 files tested by SETUP.EXE's extraction engine, every CRC right",
                          "ok    KESTRA32.EX_", "stub library in SETUP.EXE: ", "file version 4.1.0.0",
-                         "ok    progress total: ", "SETUP.EXE would install this distribution."]:
+                         "ok    progress total: ", "SETUP.EXE would install this distribution.",
+                         "note  SETUP.EXE: not signed"]:
             self.assertIn(expected, report)
         # Windows finds files whatever their case; so does verify.
         os.rename(os.path.join(self.dist, "ORDER.TXT"), os.path.join(self.dist, "order.txt"))
         os.rename(os.path.join(self.dist, "setup.ks"), os.path.join(self.dist, "SETUP.KS"))
         self.assertEqual(self.verify()[0], 0)
+
+    def make_signing_certificate(self):
+        """A certificate authority and a code-signing certificate it issued, made for this test;
+        returns the .pfx, its password file and the authority's certificate."""
+        def openssl(*args):
+            subprocess.run(["openssl", *args], cwd=self.dir, check=True, capture_output=True)
+        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out",
+                "ca.pem", "-days", "30", "-subj", "/CN=Kestra Test Authority",
+                "-addext", "basicConstraints=critical,CA:TRUE",
+                "-addext", "keyUsage=critical,keyCertSign")
+        openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "signer.key", "-out",
+                "signer.csr", "-subj", "/CN=Quillfeather Software/O=Quillfeather Ltd")
+        with open(os.path.join(self.dir, "signer.ext"), "w") as f:
+            f.write("keyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n")
+        openssl("x509", "-req", "-in", "signer.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+                "-CAcreateserial", "-days", "30", "-extfile", "signer.ext", "-out", "signer.pem")
+        with open(os.path.join(self.dir, "password.txt"), "w") as f:
+            f.write("kestra-sign\n")
+        openssl("pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.pem", "-certfile",
+                "ca.pem", "-passout", "file:password.txt", "-out", "signer.pfx")
+        return [os.path.join(self.dir, n) for n in ("signer.pfx", "password.txt", "ca.pem")]
+
+    def test_signing_setup_exe_and_verifying_its_signature(self):
+        pfx, password, authority = self.make_signing_certificate()
+        signing = ["--sign-cert", pfx, "--sign-password-file", password]
+        environment = dict(os.environ, SOURCE_DATE_EPOCH="1700000000")
+        setup = os.path.join(self.dist, "SETUP.EXE")
+        signed = []
+        for attempt in range(2):
+            shutil.rmtree(self.dist, ignore_errors=True)
+            result = self.pack("--store", *signing, env=environment)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertIn(b"SETUP.EXE    signed by /CN=Quillfeather Software", result.stdout)
+            with open(setup, "rb") as f:
+                signed.append(f.read())
+        self.assertEqual(signed[0], signed[1], "one signing time: the same bytes again")
+        self.assertGreater(len(signed[0]), os.path.getsize(SETUP_EXE))
+        checked = subprocess.run(["osslsigncode", "verify", "-CAfile", authority, "-in", setup],
+                                 capture_output=True)
+        self.assertEqual(checked.returncode, 0, checked.stdout)
+        for name in SIDE_FILES:  # they took the time of the signed SETUP.EXE
+            self.assertEqual(os.stat(os.path.join(self.dist, name)).st_mtime_ns,
+                             os.stat(setup).st_mtime_ns)
+        status, report = self.verify()
+        self.assertEqual(status, 0, report)
+        self.assertIn("ok    SETUP.EXE: signed by /CN=Quillfeather Software/O=Quillfeather Ltd; "
+                      "the signature matches the file", report)
+        self.assertIn("file version 4.1.0.0", report)
+
+        # One changed byte: in the program, and in the RSA signature that ends the signature.
+        for at, why in [(len(signed[0]) // 2, "the file changed after it was signed"),
+                        (len(signed[0]) - 100, "the signature itself is damaged")]:
+            stamp = os.stat(setup).st_mtime_ns
+            with open(setup, "wb") as f:
+                f.write(signed[0][:at] + bytes([signed[0][at] ^ 1]) + signed[0][at + 1:])
+            os.utime(setup, ns=(stamp, stamp))
+            status, report = self.verify()
+            self.assertEqual((status, report.count("FAIL")), (2, 1), report)
+            self.assertIn("FAIL  SETUP.EXE: signed", report)
+            self.assertIn("but the signature does not match: " + why, report)
+
+        shutil.rmtree(self.dist)
+        with open(password, "w") as f:
+            f.write("not the password\n")
+        self.assert_pack_fails(SETUP_EXE + ": osslsigncode could not sign it: ", *signing)
 
     def test_verify_shows_setups_sha256_as_sha256sum_does(self):
         self.packed("--store")
@@ -441,13 +522,16 @@ class PackTest(unittest.TestCase):
         self.assertEqual(os.listdir(parent), [])
 
     def test_usage(self):
-        for args in [[], ["--product"], ["--bogus"], ["--level", "0"], ["--level", "10"],
-                     ["--no-encrypt", "--password", "x"]]:
+        for args in [[], ["--product"], ["--bogus"], ["--level", "0"], ["--level", "13"],
+                     ["--level", "1x"], ["--level", "+3"],
+                     ["--no-encrypt", "--password", "x"], ["--sign-cert"],
+                     ["--timestamp-url", "http://localhost/"]]:
             self.assertEqual(ksdist("pack", *args).returncode, 64, args)
         self.assertEqual(ksdist("verify").returncode, 64)
         self.assertEqual(ksdist("verify", "a", "b").returncode, 64)
         for command, words in [("pack", [b"--product", b"--side-files", b"--setup", b"--out",
-                                         b"--store", b"--no-encrypt", b"--password", b"--level"]),
+                                         b"--store", b"--no-encrypt", b"--password", b"--level",
+                                         b"--sign-cert", b"--timestamp-url"]),
                                ("verify", [b"KSSHLEXT", b"100 ns", b"CRC"])]:
             result = ksdist(command, "--help")
             self.assertEqual(result.returncode, 0)

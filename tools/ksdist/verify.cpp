@@ -17,6 +17,7 @@
 #include "pe_resources.h"
 #include "resources/catalogue.h"
 #include "sha256.h"
+#include "signing.h"
 #include "shellext/version_scan.h"
 #include "unpack.h"
 #include "unzip/cp1252.h"
@@ -30,6 +31,9 @@ const char kVerifyHelp[] =
     "\n"
     "Checks the distribution folder DIST as SETUP.EXE will see it, and then some:\n"
     "  - SETUP.EXE is there; its SHA-256 is shown, to compare with the published build;\n"
+    "  - SETUP.EXE's Authenticode signature, read by osslsigncode: the signer is named, and a\n"
+    "    signature that no longer matches the file fails; an unsigned SETUP.EXE is a warning\n"
+    "    (Windows warns about unsigned downloads);\n"
     "  - each of the seven side files is there with exactly SETUP.EXE's last-write time, as\n"
     "    Windows sees it (to 100 ns); the report names a file that differs and by how much;\n"
     "  - setup.ks is there and passes a test extraction with the CRC check on, run by\n"
@@ -251,6 +255,28 @@ std::string VersionText(FileVersion version) {
          std::to_string(version.ls >> 16) + "." + std::to_string(version.ls & 0xFFFF);
 }
 
+// Names who signed the program `subject` at `path`; a signature that does not match fails.
+void CheckSignature(const std::string& path, const std::string& subject, Report& report) {
+  SignatureReport signature = DescribeSignature(path);
+  std::string signer = signature.signer.empty() ? "" : " by " + signature.signer;
+  switch (signature.state) {
+    case SignatureReport::kUnsigned:
+      report.Note(subject, "not signed: Windows warns before it runs an unsigned download");
+      break;
+    case SignatureReport::kMatches:
+      report.Pass(subject,
+                  "signed" + signer + "; the signature matches the file; " + signature.detail);
+      break;
+    case SignatureReport::kBroken:
+      report.Fail(subject,
+                  "signed" + signer + ", but the signature does not match: " + signature.detail);
+      break;
+    case SignatureReport::kUnknown:
+      report.Note(subject, signature.detail);
+      break;
+  }
+}
+
 void CheckStubLibrary(const DistFile& setup, Report& report) {
   const std::string subject = "stub library in SETUP.EXE";
   if (setup.status.st_size > kLargestSetupExe) {
@@ -303,6 +329,7 @@ int Verify(const std::string& dist) {
       report.Pass(kSetupExeName, "SHA-256 " + *digest);
     else
       report.Fail(kSetupExeName, "cannot be read");
+    CheckSignature(setup->path, kSetupExeName, report);
   } else
     report.Fail(kSetupExeName, "missing");
   SideFileTotal sideFiles = CheckSideFiles(dist, setup, report);
