@@ -40,7 +40,8 @@ function(ks_windows_test_program target)
   ks_warnings(${target})
 endfunction()
 
-foreach(dir src/stublib src/common src/ui src/distfiles src/unzip src/shellext src/resources src/setup)
+foreach(dir src/stublib src/common src/ui src/distfiles src/unzip src/shellext src/resources src/setup
+            src/package)
   if(EXISTS ${KS_ROOT}/${dir}/CMakeLists.txt)
     add_subdirectory(${dir})
   endif()

@@ -20,9 +20,11 @@ foreach(kind win32 e2e)
   endforeach()
 endforeach()
 
-# The packed-distribution test installs what `ksdist pack` made natively just before it.
+# The packed-distribution and package tests install what `ksdist pack` and `ksdist package` made
+# natively just before them.
 add_test(NAME e2e.packed_distribution_prepare
          COMMAND ${KS_ROOT}/tests/e2e/packed_distribution_prepare.sh $<TARGET_FILE:ksdist>
                  ${KS_WINE_TREE} ${CMAKE_BINARY_DIR}/packed-e2e)
 set_tests_properties(e2e.packed_distribution_prepare PROPERTIES FIXTURES_SETUP packed_distribution)
-set_tests_properties(e2e.packed_distribution_test PROPERTIES FIXTURES_REQUIRED packed_distribution)
+set_tests_properties(e2e.packed_distribution_test e2e.package_test
+                     PROPERTIES FIXTURES_REQUIRED packed_distribution)

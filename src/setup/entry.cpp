@@ -6,23 +6,10 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "common/global_constructors.h"
 #include "setup/command_tail.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int);
-
-// The linker lays the constructors of the objects' globals out here: -1, the constructors, 0.
-extern "C" void (*__CTOR_LIST__[])();
-
-namespace {
-
-// The last first, as GCC's own runner calls them.
-void RunGlobalConstructors() {
-  int count = 0;
-  while (__CTOR_LIST__[count + 1]) ++count;
-  for (int i = count; i > 0; --i) __CTOR_LIST__[i]();
-}
-
-}  // namespace
 
 // The entry point that the linker gives a Windows GUI program.
 extern "C" [[noreturn]] void WinMainCRTStartup() {

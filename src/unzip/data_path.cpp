@@ -8,6 +8,7 @@
 #include "unzip/inflate.h"
 #include "unzip/job.h"
 #include "unzip/walk.h"
+#include "unzip/whole_entry.h"
 
 bool dataPathFastPath = true;
 
@@ -73,7 +74,7 @@ void CopyStoredFast() {
 
 void CopyStoredEntry() {
   if (dataPathFastPath) {
-    CopyStoredFast();
+    if (!kWholeEntryWindows || !CopyStoredWholeEntry()) CopyStoredFast();
   } else {
     CopyStoredBytewise();
   }
@@ -94,7 +95,7 @@ int DecodeByMethod() {
     CopyStoredEntry();
     return kInflateOk;
   }
-  return InflateStream();
+  return InflateEntryData();
 }
 
 // How a deflated entry's compressed bytes were used. The decoder has taken them ahead of need
@@ -174,6 +175,7 @@ int NextByte(uint16_t* target) {
 
 void FlushWindow(uint32_t count) {
   ExtractionJob& job = extractionJob;
+  if (kWholeEntryWindows && job.decoderWindow.start != 0) return PassOnWholeEntry(count);
   const uint8_t* from = job.slideWindow;
   while (count > 0) {
     uint32_t room = kBlockSize - job.outputCount;
@@ -187,8 +189,9 @@ void FlushWindow(uint32_t count) {
   }
 }
 
-uint8_t* SlideWindow() {
-  return extractionJob.slideWindow;
+OutputWindow DecoderWindow() {
+  if (!kWholeEntryWindows) return {extractionJob.slideWindow, 0, kWindowSize};
+  return extractionJob.decoderWindow;
 }
 
 InputSpan PeekInput() {

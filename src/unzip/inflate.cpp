@@ -88,10 +88,34 @@ struct Decoder {
   unsigned count;
   unsigned pos;
   uint8_t* window;
+  unsigned start;  // as in OutputWindow
+  unsigned end;
 };
 
 Decoder LoadDecoder() {
-  return Decoder{state.bitBuffer, state.bitCount, state.windowPos, SlideWindow()};
+  OutputWindow w = DecoderWindow();
+  return Decoder{state.bitBuffer, state.bitCount, state.windowPos, w.bytes, w.start, w.end};
+}
+
+// The window's bounds. SETUP.EXE's decoder knows them as constants.
+unsigned WindowStart(const Decoder& d) {
+  return kWholeEntryWindows ? d.start : 0;
+}
+
+unsigned WindowEnd(const Decoder& d) {
+  return kWholeEntryWindows ? d.end : kWindowSize;
+}
+
+// Where a distance back from `pos` leads: the 32 KB window wraps around; a whole entry's buffer
+// holds its history before `start`, which no distance reaches beyond.
+unsigned SourceOf(const Decoder& d, unsigned pos, unsigned distance) {
+  return WindowStart(d) == 0 ? (pos - distance) & kWindowMask : pos - distance;
+}
+
+// The window is full: it goes to the output and the decoder starts over at its start.
+void PassOnWindow(Decoder& d) {
+  FlushWindow(WindowEnd(d));
+  d.pos = WindowStart(d);
 }
 
 void StoreDecoder(const Decoder& d) {
@@ -133,10 +157,7 @@ bool TakeBits(Decoder& d, unsigned n, unsigned* value) {
 // Puts one decoded byte into the window; a full window goes to the output and starts over.
 void PutByte(Decoder& d, uint8_t byte) {
   d.window[d.pos++] = byte;
-  if (d.pos == kWindowSize) {
-    FlushWindow(kWindowSize);
-    d.pos = 0;
-  }
+  if (d.pos == WindowEnd(d)) PassOnWindow(d);
 }
 
 void ReleaseTable(CodeEntry*& table) {
@@ -166,27 +187,23 @@ const CodeEntry* LookUp(Decoder& d, const CodeEntry* table, unsigned lookupBits)
   return slot;
 }
 
-// Copies a match of `length` bytes from `source` (any value; only its low 15 bits count) to the
-// window position, in runs that end at the window's end. A run whose source lies at least its
-// length behind, or ahead in the window, moves as one block; a nearer source is copied byte by
-// byte, so that a short distance repeats the bytes just written.
-void CopyMatch(Decoder& d, uint32_t source, unsigned length) {
+// Copies a match of `length` bytes from `distance` back to the window position, in runs that
+// end at the window's end. A run whose source lies at least its length behind, or ahead in the
+// 32 KB window, moves as one block; a nearer source is copied byte by byte, so that a short
+// distance repeats the bytes just written.
+void CopyMatch(Decoder& d, unsigned distance, unsigned length) {
   while (length > 0) {
-    source &= kWindowMask;
-    unsigned run = kWindowSize - (source > d.pos ? source : d.pos);
+    unsigned source = SourceOf(d, d.pos, distance);
+    unsigned run = WindowEnd(d) - (source > d.pos ? source : d.pos);
     if (run > length) run = length;
     length -= run;
     if (d.pos - source >= run) {
       memmove(d.window + d.pos, d.window + source, run);
       d.pos += run;
-      source += run;
     } else {
       while (run-- > 0) d.window[d.pos++] = d.window[source++];
     }
-    if (d.pos == kWindowSize) {
-      FlushWindow(kWindowSize);
-      d.pos = 0;
-    }
+    if (d.pos == WindowEnd(d)) PassOnWindow(d);
   }
 }
 
@@ -210,7 +227,7 @@ int DecodeOneSymbol(Decoder& d, const CodeEntry* literalTable, const CodeEntry* 
   unsigned length = slot->value + extra;
   slot = LookUp(d, distanceTable, distanceBits);
   if (slot == nullptr || !TakeBits(d, slot->op, &extra)) return kInflateBadData;
-  CopyMatch(d, d.pos - slot->value - extra, length);
+  CopyMatch(d, slot->value + extra, length);
   return kMoreSymbols;
 }
 
@@ -303,9 +320,10 @@ void CopyWordRepeat(uint8_t* to, unsigned distance, unsigned length) {
   for (unsigned done = 8; done < length; done += 8) StoreWord(to + done, pattern);
 }
 
-// How far a match may reach for the fast copies: they write up to thirteen bytes past its end
-// and keep and put back the sixteen there, within the slide window's eight bytes of slack.
-constexpr unsigned kFastCopyEnd = kWindowSize + kWindowSlack - 16;
+// How far before the window's end a match may end for the fast copies: they write up to
+// thirteen bytes past its end and keep and put back the sixteen there, within the window's eight
+// bytes of slack.
+constexpr unsigned kFastCopyMargin = 16 - kWindowSlack;
 
 // The bytes past a match's end are still the window's older content, which a later distance may
 // reach: the fast copies keep the sixteen after it aside and put them back afterwards.
@@ -315,6 +333,15 @@ struct KeptTail {
   explicit KeptTail(uint8_t* end) : at(end) { memcpy(bytes, end, sizeof bytes); }
   ~KeptTail() { memcpy(at, bytes, sizeof bytes); }
 };
+
+// What the fast loop's bit budget rests on: a refill leaves at least 56 bits; a Deflate code
+// has at most 15 bits (RFC 1951 3.2.2), a length at most 5 extra bits and a distance 13
+// (3.2.5); each round starts with at least kRoundStartBits.
+constexpr unsigned kRefillBits = 56;  // 0b111000: Refill ORs it into the count
+constexpr unsigned kLongestCode = 15;
+constexpr unsigned kMostLengthExtra = 5;
+constexpr unsigned kMostDistanceExtra = 13;
+constexpr unsigned kRoundStartBits = 19;
 
 // The fast loop's bit buffer: `buffer` holds Count() unread bits, the next in bit 0. Above them
 // it may hold copies of bytes not yet taken; they are fetched again at the same place, so OR-ing
@@ -332,7 +359,7 @@ struct FastBits {
   void Refill() {
     buffer |= LoadWord(in) << Count();
     in += (~count >> 3) & 7;  // (63 - Count()) / 8
-    count |= 56;
+    count |= kRefillBits;
   }
   uint32_t Peek(uint32_t mask) const { return uint32_t(buffer) & mask; }
   void Drop(unsigned n) {
@@ -495,7 +522,7 @@ struct BlockCodes {
 // Room the loop needs at the top of each round: two refills' worth of input, and window space
 // for six literals, so that only a match can reach the window's end.
 constexpr long kStretchInput = 16;
-constexpr unsigned kStretchWindowEnd = kWindowSize - 6;
+constexpr unsigned kStretchWindowMargin = 6;
 
 // How far ahead of the bit buffer's input the block is kept readable (at least the sixteen bytes
 // two refills read). An encrypted block is decrypted a byte or two per round, as the loop takes
@@ -560,7 +587,8 @@ void PutLiterals(FastBits& bits, uint8_t* window, unsigned& pos, uint8_t& kept, 
 // entries and then, unless the third was a literal too, a length with its distance and match
 // (or the end of the block). The buffer is topped up right after the round's first look-up and
 // again after the distance's, each time from bits it already held: the look-up need not wait
-// for the refill. Each round therefore starts with at least 19 bits: the 56 of a refill less
+// for the refill. Each round therefore starts with at least kRoundStartBits, as the
+// static_asserts beside the look-ups work out: the 56 of a refill less
 // three literal entries (33 bits), or two and a long literal code (22 + 15), or a distance and
 // its extra bits (28); a length and its extra bits take at most 20 of the 34 that two literal
 // entries leave, and the distance table needs 10. `kept` is what window[pos] holds as the
@@ -575,6 +603,8 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const BlockCodes& codes) {
   const uint8_t* revealAt = span.readable == end ? end : RevealAhead(bits.in, end);
   unsigned pos = d.pos;
   uint8_t* const window = d.window;
+  const unsigned roundEnd = WindowEnd(d) - kStretchWindowMargin;
+  const unsigned copyEnd = WindowEnd(d) - kFastCopyMargin;
   uint8_t kept = window[pos];
   const uint32_t* const literals = fastTables.literal;
   const uint32_t* const distances = fastTables.distance;
@@ -584,8 +614,12 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const BlockCodes& codes) {
   bits.Refill();
   do {
     if (bits.in > revealAt) revealAt = RevealAhead(bits.in, end);
+    static_assert(kRoundStartBits >= kFastLiteralBits, "the first look-up needs no refill");
     uint32_t entry = literals[bits.Peek(kLiteralMask)];
     bits.Refill();
+    // Up to three literal entries, or two and what follows, from one refill.
+    static_assert(kRefillBits - 2 * kFastLiteralBits >= kFastLiteralBits);
+    static_assert(kRefillBits - 3 * kFastLiteralBits >= kRoundStartBits);
     if (entry & kFastLiteral) {
       PutLiterals(bits, window, pos, kept, entry);
       entry = literals[bits.Peek(kLiteralMask)];
@@ -598,6 +632,11 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const BlockCodes& codes) {
         }
       }
     }
+    // A long literal code, or a length code and its extra bits, after two literal entries; then
+    // the distance look-up without a refill.
+    static_assert(kRefillBits - 2 * kFastLiteralBits - kLongestCode >= kRoundStartBits);
+    static_assert(kRefillBits - 2 * kFastLiteralBits - (kLongestCode + kMostLengthExtra) >=
+                  kFastDistanceBits);
     unsigned length;
     if ((entry & (kFastEnd | kFastSlow)) == 0) {
       length = TakeValue(bits, entry);
@@ -621,6 +660,7 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const BlockCodes& codes) {
     unsigned distance;
     entry = distances[bits.Peek(kDistanceMask)];
     bits.Refill();
+    static_assert(kRefillBits - (kLongestCode + kMostDistanceExtra) >= kRoundStartBits);
     if ((entry & kFastSlow) == 0) {
       distance = TakeValue(bits, entry);
     } else {
@@ -637,11 +677,11 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const BlockCodes& codes) {
     // The common matches in chunks or words; the rest (sources that run past the window's end,
     // targets near it, distances of 3, 5, 6 and 7) as the byte-wise path copies them.
     window[pos] = kept;
-    unsigned source = (pos - distance) & kWindowMask;
+    unsigned source = SourceOf(d, pos, distance);
     unsigned further = source > pos ? source : pos;
-    bool chunks = distance >= 8 && further + length <= kFastCopyEnd;
+    bool chunks = distance >= 8 && further + length <= copyEnd;
     bool words = distance < 8 && (0x16u >> distance & 1) != 0 && distance <= pos &&
-                 pos + length <= kFastCopyEnd;  // a distance of 1, 2 or 4
+                 pos + length <= copyEnd;  // a distance of 1, 2 or 4
     if (chunks || words) {
       KeptTail tail(window + pos + length);
       if (chunks) {
@@ -651,12 +691,12 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const BlockCodes& codes) {
       }
       pos += length;
     } else {
-      Decoder careful{0, 0, pos, window};
-      CopyMatch(careful, pos - distance, length);
+      Decoder careful{0, 0, pos, window, d.start, d.end};
+      CopyMatch(careful, distance, length);
       pos = careful.pos;
     }
     kept = window[pos];
-  } while (bits.in <= lastRound && pos < kStretchWindowEnd);
+  } while (bits.in <= lastRound && pos < roundEnd);
   window[pos] = kept;
   d.pos = pos;
   HandBack(d, bits, span.cursor);
@@ -673,7 +713,7 @@ int DecodeSymbolsFast(Decoder& d, const CodeEntry* literalTable, const CodeEntry
     InputSpan span = PeekInput();
     int result;
     if (literalTable != nullptr && span.end - span.cursor >= kStretchInput &&
-        d.pos < kStretchWindowEnd) {
+        d.pos < WindowEnd(d) - kStretchWindowMargin) {
       if (!tablesBuilt) {
         BuildFastTable(lengths, literalCount, true);
         BuildFastTable(lengths + literalCount, distanceCount, false);
@@ -700,7 +740,7 @@ bool CopyStoredFast(Decoder& d, unsigned length) {
       length--;
       continue;
     }
-    unsigned run = kWindowSize - d.pos;
+    unsigned run = WindowEnd(d) - d.pos;
     unsigned available = unsigned(span.end - span.cursor);
     if (run > length) run = length;
     if (run > available) run = available;
@@ -709,10 +749,7 @@ bool CopyStoredFast(Decoder& d, unsigned length) {
     TakeFrom(span.cursor, span.cursor + run);
     d.pos += run;
     length -= run;
-    if (d.pos == kWindowSize) {
-      FlushWindow(kWindowSize);
-      d.pos = 0;
-    }
+    if (d.pos == WindowEnd(d)) PassOnWindow(d);
   }
   return true;
 }
@@ -765,7 +802,7 @@ int ReadCodeLengths(Decoder& d, const CodeEntry* table, unsigned tableBits, unsi
 }  // namespace
 
 int InflateStream() {
-  state.windowPos = 0;
+  state.windowPos = kWholeEntryWindows ? DecoderWindow().start : 0;
   state.bitCount = 0;
   state.bitBuffer = 0;
   state.overrun = 0;
@@ -780,6 +817,10 @@ int InflateStream() {
 
 unsigned InflateBitsLeft() {
   return state.bitCount;
+}
+
+unsigned InflateWindowPosition() {
+  return state.windowPos;
 }
 
 int DecodeBlock(bool* isFinal) {
@@ -808,6 +849,7 @@ int CopyStoredBlock() {
   if (!TakeBits(d, 16, &length) || !TakeBits(d, 16, &complement)) return kInflateBadData;
   if (complement != (length ^ 0xffff)) return kInflateBadData;
   bool copied = inflateFastPath ? CopyStoredFast(d, length) : CopyStoredPlain(d, length);
+  if (kWholeEntryWindows) state.windowPos = d.pos;
   if (!copied) return kInflateBadData;
   StoreDecoder(d);
   return kInflateOk;
@@ -891,6 +933,7 @@ int DecodeSymbols(const CodeEntry* literalTable, const CodeEntry* distanceTable,
                    ? DecodeSymbolsFast(d, literalTable, distanceTable, literalBits, distanceBits,
                                        lengths, literalCount, distanceCount)
                    : DecodeSymbolsPlain(d, literalTable, distanceTable, literalBits, distanceBits);
+  if (kWholeEntryWindows) state.windowPos = d.pos;  // the output so far, also on a failure
   if (result == kInflateOk) StoreDecoder(d);
   return result;
 }

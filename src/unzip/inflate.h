@@ -17,6 +17,8 @@ constexpr uint32_t kWindowSize = 32768;
 int InflateStream();
 // The stream bits that the decoder fetched and left unused when its stream ended.
 unsigned InflateBitsLeft();
+// Where the decoder's output ends in its window, also after a failure.
+unsigned InflateWindowPosition();
 
 // What the decoder needs from the data path:
 
@@ -24,11 +26,28 @@ unsigned InflateBitsLeft();
 // the entry's data returns 0 and leaves *target unchanged.
 int NextByte(uint16_t* target);
 
-// Passes the first `count` bytes of the window on to the output.
+// Passes the window's bytes from its start up to `count` on to the output: the whole window
+// when it is full, and once at the stream's end the part filled.
 void FlushWindow(uint32_t count);
 
-// The job's history window: 32,776 bytes, of which the first 32,768 are the window proper.
-uint8_t* SlideWindow();
+// Where the decoder writes: `bytes` from `start` up to `end`, followed by 8 bytes of slack that
+// it may scribble on. Usually the job's 32 KB history window (start 0, end 32,768), which wraps
+// around: a distance back from near its start reaches its end. ksdist may instead give a whole
+// entry's buffer, with the entry's history in the 32 KB before `start` and room up to `end`
+// for all the entry may produce; no distance then reaches before `bytes`.
+struct OutputWindow {
+  uint8_t* bytes;
+  uint32_t start;
+  uint32_t end;
+};
+OutputWindow DecoderWindow();
+
+// SETUP.EXE's decoder, built for size, knows only the 32 KB window; ksdist's takes either.
+#if defined(__OPTIMIZE_SIZE__)
+constexpr bool kWholeEntryWindows = false;
+#else
+constexpr bool kWholeEntryWindows = true;
+#endif
 
 // The unread rest of the current input block, for the decoder's fast path, which takes input
 // straight from it instead of through NextByte. `cursor` is its first byte and `end` the

@@ -5,6 +5,7 @@
 #include "resources/catalogue.h"
 #include "unzip/inflate.h"
 #include "unzip/walk.h"
+#include "unzip/whole_entry.h"
 
 // On 64-bit Windows the runtime's longjmp unwinds every frame it leaves when setjmp recorded
 // one; the job's frames hold nothing to unwind, so the trap is set without a frame and the
@@ -57,6 +58,7 @@ void AllocateBuffers() {
     if (job.inputBuffer) job.outputBuffer = static_cast<uint8_t*>(AllocateMemory(kBufferBytes));
   }
   if (!job.slideWindow || !job.inputBuffer || !job.outputBuffer) FailExtraction(MSG_NO_MEMORY);
+  if (kWholeEntryWindows) job.decoderWindow = {job.slideWindow, 0, kWindowSize};
 }
 
 // A password given in the request is copied, so that the job does not depend on the caller's
@@ -86,6 +88,7 @@ void EndJob() {
   job.outputFile = kNoFile;
   // A job aborted inside a deflated entry leaves that block's decode tables behind.
   ReleaseInflateTables();
+  if (kWholeEntryWindows) ReleaseWholeEntryBuffer();
   if (job.slideWindow) FreeWindowMemory(job.slideWindow);
   if (job.inputBuffer) FreeMemory(job.inputBuffer);
   if (job.outputBuffer) FreeMemory(job.outputBuffer);

@@ -7,6 +7,7 @@
 
 #include "unzip/builtin_password.h"
 #include "unzip/extraction.h"
+#include "unzip/inflate.h"
 #include "unzip/platform.h"
 
 // Archive data moves in blocks of this size through the two job buffers.
@@ -59,6 +60,10 @@ struct ExtractionJob {
   jmp_buf trap;  // AbortExtraction resumes here, in RunExtractionJob's frame
   int32_t abortCode;
   uint8_t* slideWindow;
+  OutputWindow decoderWindow;  // where the decoder writes: the slide window or a whole entry's
+  uint8_t* wholeEntryBuffer;   // ksdist's buffer for whole entries, kept from entry to entry
+  uint32_t wholeEntryCapacity;
+  bool historyInWholeEntryBuffer;  // the window's content is in the 32 KB before its start
   uint8_t* inputBuffer;
   uint8_t* outputBuffer;
   uint32_t inputCount;  // bytes of the input block not yet delivered

@@ -3,8 +3,9 @@
 // answers like a user who accepts everything (OK in the welcome dialog, the first button of
 // every box) and runs setup with the progress gate, which holds it at each file and meter step
 // so that the progress dialog is read and photographed however fast the machine unpacks; with
-// --interactive it only watches while a person clicks. At the end it lists the installed files
-// and how the product was started.
+// --interactive it only watches while a person clicks. With --package it runs the package that
+// customers download and watches the SETUP.EXE that it starts (without the gate). At the end it
+// lists the installed files and how the product was started.
 #include <windows.h>
 
 #include <cstdio>
@@ -22,9 +23,10 @@ constexpr int kWelcomeFolderItem = 101;
 constexpr int kProgressFileItem = 104;
 
 struct Options {
-  std::string setupExe;
+  std::string setupExe;  // or the package
   std::string commandTail;
   bool interactive = false;
+  bool package = false;  // the program is a package that starts SETUP.EXE
 };
 
 std::string Indented(std::string text) {
@@ -210,6 +212,16 @@ DWORD ServeGatedSetup(const std::string& command, Watcher& watcher) {
   return process.ExitCode();
 }
 
+// A package as the customer runs it: the windows of the SETUP.EXE that it starts are watched and
+// answered as setup's own; the package ends with setup's exit code.
+DWORD WatchPackage(const std::string& command, Watcher& watcher) {
+  ChildProcess package(command);
+  if (!package.started()) return 1;
+  while (!package.Wait(100))
+    for (DWORD setup : ChildProcessIds(package.id())) watcher.Look(setup, false);
+  return package.ExitCode();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -218,22 +230,28 @@ int main(int argc, char** argv) {
     std::string argument = argv[i];
     if (argument == "--interactive")
       options.interactive = true;
+    else if (argument == "--package")
+      options.package = true;
     else if (options.setupExe.empty())
       options.setupExe = argument;
     else
       options.commandTail += " " + argument;
   }
   if (options.setupExe.empty()) {
-    std::fprintf(stderr, "usage: demo_run SETUP.EXE [--interactive] [COMMAND TAIL...]\n");
+    std::fprintf(
+        stderr,
+        "usage: demo_run SETUP.EXE|PACKAGE [--interactive] [--package] [COMMAND TAIL...]\n");
     return 64;
   }
   std::printf("starting %s%s\n", options.setupExe.c_str(), options.commandTail.c_str());
   RestoreFolderSuggestionSettings();
   std::string command = "\"" + options.setupExe + "\"" + options.commandTail;
   Watcher watcher(options);
-  DWORD exitCode =
-      options.interactive ? WatchSetup(command, watcher) : ServeGatedSetup(command, watcher);
-  std::printf("SETUP.EXE ended with exit code %lu\n", exitCode);
+  DWORD exitCode = options.package       ? WatchPackage(command, watcher)
+                   : options.interactive ? WatchSetup(command, watcher)
+                                         : ServeGatedSetup(command, watcher);
+  std::printf("%s ended with exit code %lu\n", options.package ? "the package" : "SETUP.EXE",
+              exitCode);
 
   std::printf("files in %s:\n", watcher.installFolder().c_str());
   ListFolder(watcher.installFolder());

@@ -16,22 +16,6 @@ namespace {
 
 const std::string kInstall = kDefaultInstallFolder;
 
-// Every file below `folder`, by base name, with its path.
-void CollectFiles(const std::string& folder, std::map<std::string, std::string>& files) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    std::string name = found.cFileName;
-    if (name == "." || name == "..") continue;
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-      CollectFiles(folder + "\\" + name, files);
-    else
-      files[name] = folder + "\\" + name;
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
-}
-
 int64_t Ticks(const FILETIME& time) {
   return static_cast<int64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
 }
@@ -41,8 +25,7 @@ class PackedDistribution : public testing::TestWithParam<const char*> {};
 TEST_P(PackedDistribution, InstallsEveryFileOfTheProduct) {
   const std::string root = BuildPath("packed-e2e");
   const std::string dist = root + "\\" + GetParam();
-  std::map<std::string, std::string> product;
-  CollectFiles(root + "\\product", product);
+  std::map<std::string, std::string> product = FilesByBaseName(root + "\\product");
   ASSERT_EQ(product.size(), 200u) << "packed_distribution_prepare.sh has not run";
   FolderCleanup installFolder(kInstall);
 
@@ -65,8 +48,7 @@ TEST_P(PackedDistribution, InstallsEveryFileOfTheProduct) {
   EXPECT_FALSE(PathExists(kInstall + "\\KESTRA32.EX_")) << "renamed to KESTRA32.EXE";
   for (const char* name : kSideFileNames)
     EXPECT_EQ(ReadFileBytes(kInstall + "\\" + name), ReadFileBytes(dist + "\\" + name));
-  std::map<std::string, std::string> installed;
-  CollectFiles(kInstall, installed);
+  std::map<std::string, std::string> installed = FilesByBaseName(kInstall);
   // The product, the side files, the stub library and the stand-in product's log.
   EXPECT_EQ(installed.size(), product.size() + 7 + 2);
 }

@@ -1,5 +1,7 @@
 #include "support/ui_robot.h"
 
+#include <tlhelp32.h>
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -226,10 +228,15 @@ ChildProcess::ChildProcess(const std::string& commandLine, const std::string& cu
   threadId_ = info.dwThreadId;
 }
 
+ChildProcess::ChildProcess(DWORD processId)
+    : process_(OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId)), id_(processId) {
+  if (!process_) ADD_FAILURE() << "cannot open process " << processId;
+}
+
 ChildProcess::~ChildProcess() {
   if (!process_) return;
   if (!Wait(0)) Terminate();
-  CloseHandle(thread_);
+  if (thread_) CloseHandle(thread_);
   CloseHandle(process_);
 }
 
@@ -251,6 +258,18 @@ void ChildProcess::Terminate() {
   if (!process_) return;
   TerminateProcess(process_, 255);
   WaitForSingleObject(process_, 5000);
+}
+
+std::vector<DWORD> ChildProcessIds(DWORD parentId) {
+  std::vector<DWORD> children;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return children;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+    if (entry.th32ParentProcessID == parentId) children.push_back(entry.th32ProcessID);
+  CloseHandle(snapshot);
+  return children;
 }
 
 std::vector<HWND> TopLevelWindows(DWORD processId) {

@@ -48,6 +48,9 @@ class ChildProcess {
  public:
   explicit ChildProcess(const std::string& commandLine, const std::string& currentFolder = "",
                         DWORD creationFlags = 0);
+  // Takes over a running process that another started (a grandchild, known by its id): it is
+  // waited for and terminated like one started here.
+  explicit ChildProcess(DWORD processId);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -68,6 +71,8 @@ class ChildProcess {
 };
 
 std::vector<HWND> TopLevelWindows(DWORD processId);
+// The processes that `parentId` started and that still run (a package's SETUP.EXE).
+std::vector<DWORD> ChildProcessIds(DWORD parentId);
 WindowInfo ReadWindow(HWND window);
 std::string ControlText(HWND control);
 

@@ -293,3 +293,20 @@ void ExclusiveHold::Release() {
   if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
   file_ = INVALID_HANDLE_VALUE;
 }
+
+std::map<std::string, std::string> FilesByBaseName(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return files;
+  do {
+    std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      files.merge(FilesByBaseName(folder + "\\" + name));
+    else
+      files[name] = folder + "\\" + name;
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return files;
+}

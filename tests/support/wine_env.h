@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include <map>
 #include <optional>
 #include <vector>
 #include <string>
@@ -87,6 +88,9 @@ std::string ReadFileBytes(const std::string& path);
 bool PathExists(const std::string& path);
 // The names of the files (not the folders) in `folder`, sorted.
 std::vector<std::string> FileNames(const std::string& folder);
+// Every file below `folder`, subfolders included, by base name (as setup flattens them), with
+// its path.
+std::map<std::string, std::string> FilesByBaseName(const std::string& folder);
 FILETIME LastWriteTime(const std::string& path);
 void SetLastWriteTime(const std::string& path, const FILETIME& time);
 void CopyFileOrFail(const std::string& from, const std::string& to);

@@ -200,6 +200,7 @@ TEST_F(DeflatedEntryTest, DamagedDeflatedEntriesFailInEveryRequest) {
        "left over after the end"},
   };
   for (const Case& c : cases) {
+    std::vector<std::string> plainErrors;
     for (bool fast : {false, true}) {
       FastPathScope scope(fast);
       fs::remove_all(Out());
@@ -208,6 +209,8 @@ TEST_F(DeflatedEntryTest, DamagedDeflatedEntriesFailInEveryRequest) {
       observer_.refusals.clear();
       EXPECT_EQ(Extract(c.archive), kAbortError) << c.reason;
       ASSERT_EQ(observer_.errors.size(), 1u) << c.reason;
+      if (!fast) plainErrors = observer_.errors;
+      EXPECT_EQ(observer_.errors, plainErrors);  // the same CRC of what came out
       EXPECT_EQ(
           observer_.errors[0].rfind("ZIP damaged: file " + OutFile("bad.txt") + ": Bad CRC ", 0),
           0u)
@@ -215,6 +218,40 @@ TEST_F(DeflatedEntryTest, DamagedDeflatedEntriesFailInEveryRequest) {
       ASSERT_EQ(observer_.refusals.size(), 1u) << c.reason;
       EXPECT_NE(observer_.refusals[0].find(c.reason), std::string::npos) << observer_.refusals[0];
       EXPECT_TRUE(ListFiles(Out()).empty()) << c.reason;
+    }
+  }
+}
+
+// An entry damaged anywhere, or declaring a size near the data path's blocks and windows, ends
+// the same way on both paths, to the CRC of what came out in the message: ksdist's whole-entry
+// buffer gives exactly what the window's output blocks give.
+TEST_F(DeflatedEntryTest, DamageAndWrongSizesEndTheSameWayOnBothPaths) {
+  std::string data = Sample(Kind::kText, 100000, 41);
+  std::vector<std::string> archives;
+  for (uint32_t declared : {1u, 28671u, 28672u, 32768u, 57345u, 65536u, 99999u, 100001u}) {
+    ZipEntry entry = Entry("sized.txt", data, 8, false);
+    entry.claimedUncompressedSize = declared;
+    archives.push_back(MakeZip({entry, Entry("next.txt", data, 8, false)}));
+  }
+  std::string sound =
+      MakeZip({Entry("bad.txt", data, 8, false), Entry("next.txt", data, 8, false)});
+  for (size_t at = 40; at < sound.size() / 2; at += 997) {
+    archives.push_back(sound);
+    archives.back()[at] ^= 0x24;
+  }
+  for (const std::string& archive : archives) {
+    std::vector<std::string> plain;
+    for (bool fast : {false, true}) {
+      FastPathScope scope(fast);
+      observer_.events.clear();
+      observer_.errors.clear();
+      observer_.refusals.clear();
+      Extract(archive, {.testOnly = true, .reportCrc = true});
+      std::vector<std::string> seen = observer_.events;
+      seen.insert(seen.end(), observer_.errors.begin(), observer_.errors.end());
+      seen.insert(seen.end(), observer_.refusals.begin(), observer_.refusals.end());
+      if (!fast) plain = seen;
+      EXPECT_EQ(seen, plain);
     }
   }
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "pack.h"
+#include "package.h"
 #include "unpack.h"
 #include "verify.h"
 
@@ -18,6 +19,7 @@ const char kHelp[] =
     "  pack     build a distribution folder from a product folder\n"
     "  verify   check a distribution folder as SETUP.EXE will, and then some\n"
     "  unpack   extract or test a ZIP archive with SETUP.EXE's own extraction engine\n"
+    "  package  write the one file that customers download: the package stub and DIST\n"
     "\n"
     "Run 'ksdist COMMAND --help' for the arguments of a command.\n"
     "\n"
@@ -42,6 +44,7 @@ int main(int argc, char** argv) {
   if (!std::strcmp(argv[1], "pack")) return RunPack(argc - 2, argv + 2);
   if (!std::strcmp(argv[1], "verify")) return RunVerify(argc - 2, argv + 2);
   if (!std::strcmp(argv[1], "unpack")) return RunUnpack(argc - 2, argv + 2);
+  if (!std::strcmp(argv[1], "package")) return RunPackage(argc - 2, argv + 2);
   std::fprintf(stderr, "ksdist: unknown command '%s'\n\n%s", argv[1], kHelp);
   return kExitUsage;
 }

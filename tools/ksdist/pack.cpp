@@ -351,15 +351,11 @@ std::vector<ProductFile> CollectProduct(const std::string& folder) {
   return files;
 }
 
-// Local time to the even second below, as the FAT file system keeps it; kept between the first
-// and the last stamp that the format can hold.
+// Local time to the even second below, as the FAT file system keeps it.
 std::pair<uint16_t, uint16_t> DosStamp(time_t time) {
   struct tm local;
   localtime_r(&time, &local);
-  if (local.tm_year < 80) return {DosDate(1980, 1, 1), DosTime(0, 0, 0)};
-  if (local.tm_year > 207) return {DosDate(2107, 12, 31), DosTime(23, 59, 58)};
-  return {DosDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday),
-          DosTime(local.tm_hour, local.tm_min, local.tm_sec)};
+  return ::DosStamp(local);
 }
 
 // A product file made ready on a worker thread: read whole, checked and deflated. A file larger

@@ -1,5 +1,6 @@
 #include "pe_resources.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -198,4 +199,13 @@ PeResource FindPeResource(std::string_view bytes, const std::string& type,
   result.found = true;
   result.bytes = std::string(image.Slice(*at, *size));
   return result;
+}
+
+std::optional<uint64_t> PeSectionsEnd(std::string_view bytes, std::string& error) {
+  std::optional<Layout> layout = ReadLayout(Reader(bytes), error);
+  if (!layout) return std::nullopt;
+  uint64_t end = 0;
+  for (const Section& s : layout->sections)
+    end = std::max(end, static_cast<uint64_t>(s.rawOffset) + s.rawSize);
+  return end;
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -28,6 +29,11 @@
 
 const char kVerifyHelp[] =
     "usage: ksdist verify DIST\n"
+    "       ksdist verify PACKAGE.exe\n"
+    "\n"
+    "Given a package (a file made by 'ksdist package'), checks its signature as SETUP.EXE's\n"
+    "below, unpacks it into a temporary folder with SETUP.EXE's extraction engine, every CRC\n"
+    "checked, and checks the distribution it holds as follows.\n"
     "\n"
     "Checks the distribution folder DIST as SETUP.EXE will see it, and then some:\n"
     "  - SETUP.EXE is there; its SHA-256 is shown, to compare with the published build;\n"
@@ -312,7 +318,9 @@ void ReportProgressTotal(uint32_t sideFileBytes, const DistFile& archive, Report
     report.Note("progress total", "the meter holds 65,535 steps at most: its bar will be wrong");
 }
 
-int Verify(const std::string& dist) {
+}  // namespace
+
+int VerifyDistribution(const std::string& dist) {
   struct stat status;
   if (stat(dist.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
     std::fprintf(stderr, "ksdist verify: %s: not a folder\n", dist.c_str());
@@ -350,6 +358,61 @@ int Verify(const std::string& dist) {
   return kExitError;
 }
 
+namespace {
+
+// A temporary folder that is removed with everything in it.
+struct ScratchFolder {
+  std::string path;
+  ScratchFolder() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "ksdist-verify-XXXXXX").string();
+    if (mkdtemp(pattern.data())) path = pattern;
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    if (!path.empty()) std::filesystem::remove_all(path, ignored);
+  }
+};
+
+// A package: its own signature, then the distribution it carries, unpacked as the package stub
+// unpacks it (from where the stub's image ends, every CRC checked).
+int VerifyPackage(const std::string& package) {
+  std::printf("ksdist verify: %s (a package)\n", package.c_str());
+  Report report;
+  CheckSignature(package, "package", report);
+  std::ifstream in(package, std::ios::binary);
+  std::string image((std::istreambuf_iterator<char>(in)), {});
+  std::string error;
+  std::optional<uint64_t> payload = PeSectionsEnd(image, error);
+  ScratchFolder scratch;
+  TestObserver observer;
+  ExtractionRequest request = {};
+  request.reportCrcErrors = 1;
+  request.archivePath = package.c_str();
+  request.destinationFolder = scratch.path.c_str();
+  request.archiveOffset = payload ? static_cast<int32_t>(*payload) : 0;
+  request.progressWindow = &observer;
+  if (!payload)
+    report.Fail("package", error);
+  else if (scratch.path.empty())
+    report.Fail("package", "no temporary folder to unpack it into");
+  else if (RunExtractionJob(&request), request.result == kAbortCancelled)
+    return kExitCancelled;
+  else if (request.result != 0)
+    report.Fail(
+        "package",
+        "damaged: it does not unpack" + (observer.error.empty() ? "" : " (" + observer.error + ")"),
+        "The package is damaged: download it again");
+  else
+    report.Pass("package", std::to_string(observer.names.size()) +
+                               " files unpacked by SETUP.EXE's extraction engine, every CRC right");
+  int status = report.failures() == 0 ? VerifyDistribution(scratch.path) : kExitError;
+  if (status == kExitError && report.failures() > 0)
+    std::printf("The package would not install: %d problem%s.\n", report.failures(),
+                report.failures() == 1 ? "" : "s");
+  return status;
+}
+
 }  // namespace
 
 int RunVerify(int argc, char** argv) {
@@ -358,10 +421,13 @@ int RunVerify(int argc, char** argv) {
     return kExitDone;
   }
   if (argc != 1 || argv[0][0] == '-') {
-    std::fprintf(stderr, "ksdist verify: give the distribution folder, and nothing else\n\n%s",
+    std::fprintf(stderr,
+                 "ksdist verify: give the distribution folder or package, and nothing else\n\n%s",
                  kVerifyHelp);
     return kExitUsage;
   }
   CatchInterrupt();
-  return Verify(argv[0]);
+  struct stat status;
+  if (stat(argv[0], &status) == 0 && S_ISREG(status.st_mode)) return VerifyPackage(argv[0]);
+  return VerifyDistribution(argv[0]);
 }

@@ -97,6 +97,13 @@ uint16_t DosDate(int year, int month, int day) {
   return static_cast<uint16_t>((year - 1980) << 9 | month << 5 | day);
 }
 
+std::pair<uint16_t, uint16_t> DosStamp(const struct tm& time) {
+  if (time.tm_year < 80) return {DosDate(1980, 1, 1), DosTime(0, 0, 0)};
+  if (time.tm_year > 207) return {DosDate(2107, 12, 31), DosTime(23, 59, 58)};
+  return {DosDate(time.tm_year + 1900, time.tm_mon + 1, time.tm_mday),
+          DosTime(time.tm_hour, time.tm_min, time.tm_sec)};
+}
+
 TraditionalCipher::TraditionalCipher(const std::string& password) {
   for (char c : password) {
     key0_ = CrcStep(key0_, static_cast<uint8_t>(c));

@@ -4,7 +4,9 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
+#include <utility>
 
 // The "version needed" and "version made by" that every header carries: 2.0, MS-DOS.
 constexpr uint16_t kZipVersion = 20;
@@ -46,6 +48,10 @@ std::string DataDescriptorRecord(uint32_t crc, uint32_t compressedSize, uint32_t
 
 uint16_t DosTime(int hour, int minute, int second);
 uint16_t DosDate(int year, int month, int day);
+// The DOS date and time of `time` (broken down in local time or in UTC, as the caller chose), to
+// the even second below as the FAT file system keeps it, and kept between the first and the last
+// stamp that the format can hold.
+std::pair<uint16_t, uint16_t> DosStamp(const struct tm& time);
 
 // The traditional PKWARE encryption: three keys that advance with each plain byte.
 class TraditionalCipher {

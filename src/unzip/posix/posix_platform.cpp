@@ -232,37 +232,84 @@ PlatformFile OpenArchiveFile(const char* path) {
   return file;
 }
 
-// Below the destination folder the path is walked one folder at a time, each opened without
-// following a symbolic link (and created first when asked), and the file is created in the last
-// one, also without following a link: the entry is written where the path shown says, whatever
-// the folders below the destination hold or come to hold meanwhile.
-PlatformFile CreatePlatformFile(const char* path, uint32_t rootLength, bool createFolders) {
-  constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
-  // A name right in the destination folder: the same as opening that folder first, in one call.
-  if (!strchr(path + rootLength, '/')) {
-    int file = open(path, kCreateFlags, 0666);
-    return file < 0 ? kNoFile : file;
-  }
+namespace {
+
+// The folder the last file went into, kept open for the job: entries mostly come folder by
+// folder, and walking the path again costs a few system calls for each folder on the way.
+// `path` is the file's path up to its last slash, and the destination's length in it.
+struct LastFolder {
+  int folder = -1;
+  uint32_t rootLength;
+  size_t length;
+  char path[PATH_MAX];
+};
+LastFolder lastFolder;
+
+void ForgetLastFolder() {
+  if (lastFolder.folder >= 0) close(lastFolder.folder);
+  lastFolder.folder = -1;
+}
+
+// Opens the folder `name` in `folder` without following a link, creating it first when asked
+// and missing.
+int OpenSubfolder(int folder, const char* name, bool create) {
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  int next = openat(folder, *name ? name : ".", kFlags);
+  if (next >= 0 || errno != ENOENT || !create || !*name) return next;
+  mkdirat(folder, name, 0777);
+  return openat(folder, name, kFlags);
+}
+
+// Walks the folders of `path` below its first `rootLength` characters; returns the last one
+// open, or -1.
+int OpenFolders(const char* path, uint32_t rootLength, const char* last, bool createFolders) {
   char root[PATH_MAX];
-  if (rootLength >= sizeof root) return kNoFile;
+  if (rootLength >= sizeof root) return -1;
   memcpy(root, path, rootLength);
   root[rootLength] = '\0';
   int folder = open(rootLength ? root : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  const char* component = path + rootLength;
-  for (const char* slash; folder >= 0 && (slash = strchr(component, '/'));) {
+  for (const char* component = path + rootLength; folder >= 0 && component <= last;) {
+    const char* slash = strchr(component, '/');
     char name[PATH_MAX];
     size_t length = static_cast<size_t>(slash - component);
     memcpy(name, component, length);
     name[length] = '\0';
-    if (createFolders && length > 0) mkdirat(folder, name, 0777);
-    int next = openat(folder, length ? name : ".", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int next = OpenSubfolder(folder, name, createFolders);
     close(folder);
     folder = next;
     component = slash + 1;
   }
-  if (folder < 0) return kNoFile;
-  int file = openat(folder, component, kCreateFlags, 0666);
-  close(folder);
+  return folder;
+}
+
+}  // namespace
+
+// Below the destination folder the path is walked one folder at a time, each opened without
+// following a symbolic link (and created first when asked), and the file is created in the last
+// one, also without following a link: the entry is written where the path shown says, whatever
+// the folders below the destination hold or come to hold meanwhile. The next file for the same
+// folder in the job goes into the folder so opened.
+PlatformFile CreatePlatformFile(const char* path, uint32_t rootLength, bool createFolders) {
+  constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
+  const char* last = strrchr(path + rootLength, '/');
+  // A name right in the destination folder: the same as opening that folder first, in one call.
+  if (!last) {
+    int file = open(path, kCreateFlags, 0666);
+    return file < 0 ? kNoFile : file;
+  }
+  size_t length = static_cast<size_t>(last - path);
+  LastFolder& f = lastFolder;
+  if (f.folder < 0 || f.rootLength != rootLength || f.length != length ||
+      memcmp(f.path, path, length) != 0) {
+    ForgetLastFolder();
+    if (length >= sizeof f.path) return kNoFile;
+    f.folder = OpenFolders(path, rootLength, last, createFolders);
+    if (f.folder < 0) return kNoFile;
+    f.rootLength = rootLength;
+    f.length = length;
+    memcpy(f.path, path, length);
+  }
+  int file = openat(f.folder, last + 1, kCreateFlags, 0666);
   return file < 0 ? kNoFile : file;
 }
 
@@ -311,7 +358,10 @@ int32_t SeekPlatformFileToEnd(PlatformFile file) {
 }
 
 void ClosePlatformFile(PlatformFile file) {
-  if (IsArchive(file)) archiveReader.file = -1;
+  if (IsArchive(file)) {
+    archiveReader.file = -1;
+    ForgetLastFolder();  // the job ends: its folders may go
+  }
   close(static_cast<int>(file));
 }
 

@@ -1,17 +1,13 @@
-// The Win32 side of the extractor's platform seam, as SETUP.EXE runs it: Win32 file calls, the
-// history window from the global heap, OEM names converted with OemToChar and UTF-8 names
-// spelled in the ANSI code page, the progress dialog's private messages, the thread's message
-// pump and the captionless error box.
+// The Win32 side of the extractor's platform seam that SETUP.EXE and the package stub share:
+// Win32 file calls, the history window from the global heap, OEM names converted with OemToChar
+// and UTF-8 names spelled in the ANSI code page. The progress and error half is each program's
+// own (progress_win32.cpp for SETUP.EXE).
 #include <stdlib.h>
 #include <windows.h>
 
 #include "common/files.h"
-#include "common/setup_state.h"
-#include "ui/messages.h"
-#include "ui/progress_messages.h"
 #include "unzip/platform.h"
 #include "unzip/utf8.h"
-#include "unzip/walk.h"
 
 namespace {
 
@@ -22,14 +18,6 @@ HANDLE HandleOf(PlatformFile file) {
 PlatformFile FileOf(HANDLE handle) {
   return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<PlatformFile>(handle);
 }
-
-HWND WindowOf(void* window) {
-  return static_cast<HWND>(window);
-}
-
-// The catalogue text that the extractor's next error box is made from: the log names its id. A
-// text of the extractor's own (the password texts) leaves 0.
-UINT errorTextId = 0;
 
 }  // namespace
 
@@ -158,31 +146,4 @@ void AnsiToOemInPlace(char* text) {
 
 bool NamesEqualIgnoringCase(const char* a, const char* b) {
   return lstrcmpiA(a, b) == 0;
-}
-
-void SendEntryName(void* window, const char* name) {
-  if (window)
-    SendMessageA(WindowOf(window), PDM_SETFILENAME, 0, reinterpret_cast<LPARAM>(BaseName(name)));
-}
-
-void NoteEntryRead(void*, const char*) {}
-
-bool SendProgress(void* window, uint16_t units) {
-  return window && SendMessageA(WindowOf(window), PDM_PROGRESS, units, 0) != 0;
-}
-
-bool PumpPlatformMessages(void*) {
-  DispatchPendingMessages(true);
-  return setupState.cancelRequested;
-}
-
-const char* PlatformMessageText(int id) {
-  errorTextId = static_cast<UINT>(id);
-  return ComposeMessage(errorTextId);
-}
-
-// The box shows the catalogue message alone.
-void ShowPlatformError(void* window, int errorClass, const char* text, int, const char*) {
-  ShowExtractionError(WindowOf(window), errorClass, text, errorTextId);
-  errorTextId = 0;
 }

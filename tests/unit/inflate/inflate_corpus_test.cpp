@@ -29,7 +29,7 @@ constexpr size_t kSizes[] = {0,     1,     2,     258,   10240, 28671, 28672,
 // Decodes `stream` both ways and checks both against `original` and against each other: the
 // same result, output, input blocks read and window flushes, in the same order. The fast path
 // runs twice: with whole blocks readable, and with each block revealed only as it asks, as an
-// encrypted entry's blocks are.
+// encrypted entry's blocks are; and once more into a whole-entry buffer.
 void ExpectBothPathsDecode(const std::vector<uint8_t>& stream, const std::vector<uint8_t>& original,
                            size_t blockSize = kInputBlock) {
   InflateRun plain = RunInflate(stream, {.fast = false, .blockSize = blockSize});
@@ -47,6 +47,13 @@ void ExpectBothPathsDecode(const std::vector<uint8_t>& stream, const std::vector
   ASSERT_EQ(fast.result, plain.result);
   ASSERT_TRUE(fast.output == plain.output);
   ASSERT_EQ(fast.events, plain.events);
+  if (kWholeEntryWindows) {  // ksdist's whole-entry buffer, just large enough
+    InflateRun whole =
+        RunInflate(stream, {.blockSize = blockSize, .wholeEntryRoom = original.size() + 1});
+    ASSERT_EQ(whole.result, kInflateOk);
+    ASSERT_TRUE(whole.output == original);
+    ASSERT_EQ(WithoutFlushes(whole.events), WithoutFlushes(plain.events));
+  }
   // A valid stream is never read more than one byte past its end.
   ASSERT_LE(plain.overrun, 1u);
 }

@@ -26,11 +26,17 @@ struct Harness {
 
 Harness harness;
 uint8_t window[32776];
+std::vector<uint8_t> wholeEntry;
+OutputWindow outputWindow;
 
 }  // namespace
 
 uint8_t* HarnessWindow() {
   return window;
+}
+
+OutputWindow HarnessOutputWindow() {
+  return outputWindow;
 }
 
 InflateRun RunInflate(const std::vector<uint8_t>& stream, const InflateOptions& options) {
@@ -41,12 +47,25 @@ InflateRun RunInflate(const std::vector<uint8_t>& stream, const InflateOptions& 
   harness.scramble = options.scramble;
   harness.run = &run;
   if (options.clearWindow) memset(window, 0, sizeof window);
+  outputWindow = {window, 0, kWindowSize};
+  if (options.wholeEntryRoom > 0) {
+    wholeEntry.assign(kWindowSize + options.wholeEntryRoom + 8, 0xA5);
+    memcpy(wholeEntry.data(), window, kWindowSize);
+    outputWindow = {wholeEntry.data(), kWindowSize, uint32_t(kWindowSize + options.wholeEntryRoom)};
+  }
   bool savedFast = inflateFastPath;
   inflateFastPath = options.fast;
   run.result = InflateStream();
   inflateFastPath = savedFast;
   harness.run = nullptr;
   return run;
+}
+
+std::vector<std::string> WithoutFlushes(const std::vector<std::string>& events) {
+  std::vector<std::string> kept;
+  for (const std::string& event : events)
+    if (event[0] != 'f') kept.push_back(event);
+  return kept;
 }
 
 std::vector<uint8_t> ZlibDeflate(const std::vector<uint8_t>& data, int level, int strategy) {
@@ -119,12 +138,12 @@ void TakeInput(uint32_t count) {
 }
 
 void FlushWindow(uint32_t count) {
-  if (count > 32768) throw std::logic_error("FlushWindow past window");
-  harness.run->events.push_back("f" + std::to_string(count));
-  harness.run->output.insert(harness.run->output.end(), inflate_test::HarnessWindow(),
-                             inflate_test::HarnessWindow() + count);
+  OutputWindow w = inflate_test::HarnessOutputWindow();
+  if (count > w.end || count < w.start) throw std::logic_error("FlushWindow outside the window");
+  harness.run->events.push_back("f" + std::to_string(count - w.start));
+  harness.run->output.insert(harness.run->output.end(), w.bytes + w.start, w.bytes + count);
 }
 
-uint8_t* SlideWindow() {
-  return inflate_test::HarnessWindow();
+OutputWindow DecoderWindow() {
+  return inflate_test::HarnessOutputWindow();
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "unzip/inflate.h"
+
 namespace inflate_test {
 
 constexpr size_t kInputBlock = 28672;
@@ -24,6 +26,9 @@ struct InflateOptions {
   size_t blockSize = kInputBlock;
   bool clearWindow = true;  // start from a zero-filled window, as a new job does
   bool scramble = false;    // keep each block unreadable until the decoder reveals it
+  // When not 0, the decoder writes into a whole-entry buffer with room for this many bytes,
+  // after a copy of the 32 KB window as its history, instead of into the window.
+  size_t wholeEntryRoom = 0;
 };
 
 // Runs InflateStream over `stream` as one entry's data.
@@ -31,6 +36,11 @@ InflateRun RunInflate(const std::vector<uint8_t>& stream, const InflateOptions& 
 
 // The window that the harness hands out as the job's slide window.
 uint8_t* HarnessWindow();
+// Where the decoder writes in the run under way.
+OutputWindow HarnessOutputWindow();
+
+// `events` without the window flushes, which a whole-entry buffer makes only at the end.
+std::vector<std::string> WithoutFlushes(const std::vector<std::string>& events);
 
 // zlib as a black box: raw Deflate (no header) at the given level and strategy.
 std::vector<uint8_t> ZlibDeflate(const std::vector<uint8_t>& data, int level, int strategy);
