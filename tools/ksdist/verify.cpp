@@ -404,7 +404,7 @@ int VerifyPackage(const std::string& package) {
         "damaged: it does not unpack" + (observer.error.empty() ? "" : " (" + observer.error + ")"),
         "The package is damaged: download it again");
   else
-    report.Pass("package", std::to_string(observer.names.size()) +
+    report.Pass("package", std::to_string(observer.entries.size()) +
                                " files unpacked by SETUP.EXE's extraction engine, every CRC right");
   int status = report.failures() == 0 ? VerifyDistribution(scratch.path) : kExitError;
   if (status == kExitError && report.failures() > 0)
