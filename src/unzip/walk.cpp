@@ -371,34 +371,56 @@ char LowerAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// A port number of COM and LPT: a digit 1 to 9, or a superscript one, two or three, which
-// Windows takes for that digit. The superscripts are spelled in the file system's characters:
-// code page 1252 (B9, B2, B3) or UTF-8 (C2 and those).
-bool IsPortNumber(const char* text, uint32_t length) {
-  const uint8_t* c = reinterpret_cast<const uint8_t*>(text);
-  if (length == 1 && c[0] >= '1' && c[0] <= '9') return true;
-  uint32_t lead = kFileNamesInUtf8 ? 1 : 0;
-  if (length != lead + 1 || (lead && c[0] != 0xC2)) return false;
-  return c[lead] == 0xB9 || c[lead] == 0xB2 || c[lead] == 0xB3;
-}
-
-bool StartsWithName(const char* text, uint32_t length, const char* name) {
-  uint32_t i = 0;
-  while (i < length && name[i] && LowerAscii(text[i]) == name[i]) ++i;
-  return !name[i];
-}
+// Windows reads COM¹ as COM1: the superscripts one, two and three, spelled in the file
+// system's characters (code page 1252, or UTF-8).
+#ifdef _WIN32
+#define KS_SUPERSCRIPT(code) code
+#else
+#define KS_SUPERSCRIPT(code) "\xc2" code
+#endif
 
 // True when the name's stem (the text before its first dot, trailing blanks dropped) is a
 // device that Windows opens in every folder.
 bool IsDeviceName(const char* name, uint32_t length) {
-  static const char* const kDevices[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
+  static const char* const kDevices[] = {"con",
+                                         "prn",
+                                         "aux",
+                                         "nul",
+                                         "com1",
+                                         "com2",
+                                         "com3",
+                                         "com4",
+                                         "com5",
+                                         "com6",
+                                         "com7",
+                                         "com8",
+                                         "com9",
+                                         "lpt1",
+                                         "lpt2",
+                                         "lpt3",
+                                         "lpt4",
+                                         "lpt5",
+                                         "lpt6",
+                                         "lpt7",
+                                         "lpt8",
+                                         "lpt9",
+                                         "conin$",
+                                         "conout$",
+                                         "com" KS_SUPERSCRIPT("\xb9"),
+                                         "com" KS_SUPERSCRIPT("\xb2"),
+                                         "com" KS_SUPERSCRIPT("\xb3"),
+                                         "lpt" KS_SUPERSCRIPT("\xb9"),
+                                         "lpt" KS_SUPERSCRIPT("\xb2"),
+                                         "lpt" KS_SUPERSCRIPT("\xb3")};
   uint32_t stem = 0;
   while (stem < length && name[stem] != '.') ++stem;
   while (stem > 0 && name[stem - 1] == ' ') --stem;
-  for (const char* device : kDevices)
-    if (stem == strlen(device) && StartsWithName(name, stem, device)) return true;
-  return stem > 3 && (StartsWithName(name, stem, "com") || StartsWithName(name, stem, "lpt")) &&
-         IsPortNumber(name + 3, stem - 3);
+  for (const char* device : kDevices) {
+    uint32_t i = 0;
+    while (i < stem && device[i] && LowerAscii(name[i]) == device[i]) ++i;
+    if (i == stem && !device[i]) return true;
+  }
+  return false;
 }
 
 // With stored folders kept, every folder component must be an ordinary folder name below the
