@@ -16,11 +16,11 @@ void AppendSeparator(char* text) {
   text[length + 1] = '\0';
 }
 
-void CreateFolderLevels(const char* path, int from) {
+void CreateFolderLevels(const char* path, int from, UINT codePage) {
   char level[3 * kPathChars];  // a file's path in a multi-byte code page may be that long
   lstrcpynA(level, path, sizeof level);
   if (lstrlenA(level) < from) return;
-  for (char* p = level + from; *p; ++p) {
+  for (char* p = level + from; *p; p += IsDBCSLeadByteEx(codePage, *p) && p[1] ? 2 : 1) {
     if (*p != '\\' && *p != '/') continue;
     char separator = *p;
     *p = '\0';

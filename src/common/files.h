@@ -16,8 +16,9 @@ void AppendSeparator(char* text);
 // Creates each missing folder on the way to `path` whose name ends at a separator at index
 // `from` or beyond (a slash or a backslash): for a folder path ending in a separator, every level
 // of it; for a file's path, the folders it lies in. A level that exists, or cannot be made, is
-// passed over: what uses the path finds out.
-void CreateFolderLevels(const char* path, int from);
+// passed over: what uses the path finds out. The path is read a character at a time in
+// `codePage`: the second byte of a double-byte character may be 0x5C and is no separator.
+void CreateFolderLevels(const char* path, int from, UINT codePage = CP_ACP);
 
 // Makes the install folder the current one. A drive's root is entered as "C:\": "C:" alone
 // would name the drive's current folder.

@@ -8,5 +8,6 @@
 void LogStep(const char* format, ...);
 
 // Appends "time  message id: text" ("time  message: text" for a text outside the catalogue,
-// id 0). Each further line of the text follows on a line of its own, indented by a tab.
+// id 0). Each further line of the text (after a CR, an LF or both) follows on a line of its own,
+// indented by a tab.
 void LogMessage(UINT id, const char* text);

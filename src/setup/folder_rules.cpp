@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "unzip/walk.h"
+
 namespace {
 
 constexpr char kProductPrefix[] = "kestra";
@@ -11,11 +13,26 @@ bool IsSeparator(char c) {
   return c == '\\' || c == '/';
 }
 
+// A drive is followed by its root: "C:Kestra" would lie below the drive's current folder. A
+// network path names a server: "\\" alone is the root of the current drive.
 bool HasFolderForm(const char* text) {
-  if (text[0] == '\0') return false;
-  if (text[0] == '\\' && text[1] == '\\') return true;
-  if (text[0] == '/' && text[1] == '/') return true;
-  return text[1] == ':';
+  if (IsSeparator(text[0]) && text[1] == text[0]) return text[2] && !IsSeparator(text[2]);
+  return text[0] && text[1] == ':' && (!text[2] || IsSeparator(text[2]));
+}
+
+// Windows drops the blanks and dots at the end of a folder's name when it creates the folder,
+// but not from a path that goes through it: such a folder would be made under one name and
+// used under another ("C:\Kestra " from a batch variable). "." and ".." are left alone.
+bool HasLevelEndingInBlankOrDot(const char* text) {
+  const char* level = text;
+  for (const char* p = text;; ++p) {
+    if (*p && !IsSeparator(*p)) continue;
+    long length = p - level;
+    bool dots = level[0] == '.' && (length == 1 || (length == 2 && level[1] == '.'));
+    if (length > 0 && !dots && (p[-1] == ' ' || p[-1] == '.')) return true;
+    if (!*p) return false;
+    level = p + 1;
+  }
 }
 
 // The length of the install folder that `text` becomes: normalised, then with a separator.
@@ -53,7 +70,7 @@ bool IsSpaceCharacter(char c) {
 }  // namespace
 
 bool IsAcceptableFolderText(const char* text) {
-  if (!HasFolderForm(text)) return false;
+  if (!HasFolderForm(text) || HasLevelEndingInBlankOrDot(text)) return false;
   // Longer texts cannot become a usable folder; the check keeps the copy below in bounds.
   if (strlen(text) >= static_cast<size_t>(kFolderPathChars)) return false;
   return InstallFolderLength(text) + kLongestFileName < kFolderPathChars;
@@ -82,4 +99,13 @@ bool AssociatedProductFolder(const char* association, char* folder, int capacity
   memcpy(folder, association, separator);
   folder[separator] = '\0';
   return true;
+}
+
+bool IsDevicePath(const char* path) {
+  if (IsSeparator(path[0]) && IsSeparator(path[1]) && (path[2] == '.' || path[2] == '?') &&
+      IsSeparator(path[3]))
+    return true;
+  int length = static_cast<int>(strlen(path));
+  const char* name = path + FindLast(path, length, IsSeparator) + 1;
+  return !IsPlainFileName(name, static_cast<uint32_t>(path + length - name));
 }

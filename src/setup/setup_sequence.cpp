@@ -7,6 +7,7 @@
 #include "distfiles/side_files.h"
 #include "resources/catalogue.h"
 #include "setup/command_tail.h"
+#include "setup/folder_rules.h"
 #include "setup/handover.h"
 #include "setup/startup.h"
 #include "setup/suggest_folder.h"
@@ -25,15 +26,17 @@ void ShowFailureNotice(UINT style) {
 }
 
 // The switches go into setupState; the log's name is made full now, before setup changes its
-// current folder.
+// current folder. A log that names a device is not opened at all.
 void TakeSwitches(const CommandLine& line) {
   setupState.quiet = line.quiet;
   DWORD length = GetFullPathNameA(line.logFile, kPathChars, setupState.logFile, nullptr);
-  if (!line.logFile[0] || length == 0 || length >= kPathChars) setupState.logFile[0] = '\0';
+  if (!line.logFile[0] || length == 0 || length >= kPathChars || IsDevicePath(setupState.logFile))
+    setupState.logFile[0] = '\0';
   CopyText(setupState.argv0Path, line.argv0Path, kPathChars);
 }
 
-// /? or a switch that is not understood: the box that lists the switches, and nothing else.
+// /? or a switch that is not understood: the box that lists the switches, and nothing else. A
+// quiet run installed nothing, so it never ends with the code that says it did.
 void ExplainSwitches(CommandRequest request, const CommandLine& line) {
   if (request == CommandRequest::kNotUnderstood)
     LogStep("Switch not understood: %s", line.notUnderstood);

@@ -23,6 +23,8 @@ struct ExtractionRequest {
   int32_t skipEmptyEntries;       // set: entries of uncompressed size 0 are skipped
   int32_t passwordGiven;          // set: `password` replaces the built-in password
   const char* password;           // null with passwordGiven set: the job holds no password
+  int32_t testOnly;  // set: nothing is created, but each entry's path below destinationFolder
+                     // is still built and judged as an extraction would
 };
 
 // Abort codes left in `result`.

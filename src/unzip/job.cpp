@@ -36,7 +36,7 @@ void BeginJob(ExtractionRequest* request) {
   job.archiveFile = kNoFile;
   job.outputFile = kNoFile;
   job.request = request;
-  job.testOnly = request->destinationFolder == nullptr;
+  job.testOnly = request->destinationFolder == nullptr || request->testOnly;
   // A path without any dot, in its folders included, is taken to name a .ZIP file.
   CopyText(job.archivePath, request->archivePath ? request->archivePath : "",
            kArchivePathChars - 4);

@@ -21,7 +21,6 @@ constexpr uint32_t kZip64Size = 0xFFFFFFFF;  // a size kept in a Zip64 record in
 constexpr uint16_t kFlagEncrypted = 1;
 constexpr uint16_t kFlagStreamed = 8;  // CRC and sizes follow the data
 constexpr uint16_t kFlagStrongEncryption = 0x40;
-constexpr uint16_t kFlagUtf8Name = 0x800;
 constexpr uint16_t kMethodAes = 99;
 constexpr uint16_t kExtraZip64 = 0x0001;
 
@@ -127,12 +126,12 @@ void ResyncOrFail() {
 }
 
 // The skip rules, first match wins: folder entries, empty entries when asked, entries not
-// selected. A test-only job selects and names nothing.
+// selected. A test-only job without a destination folder selects and names nothing.
 bool ShouldExtract() {
   ExtractionJob& job = extractionJob;
   if (lastNameChar != kNoLastChar && IsSeparator(static_cast<char>(lastNameChar))) return false;
   if (job.localHeader.uncompressedSize == 0 && job.request->skipEmptyEntries) return false;
-  if (job.testOnly) return true;
+  if (!job.request->destinationFolder) return true;
   if (!IsSelected()) return false;
   return MakeDestinationPath();
 }
@@ -328,13 +327,47 @@ char LowerAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// Windows reads COM¹ as COM1: the superscripts one, two and three, spelled in the file
+// system's characters (code page 1252, or UTF-8).
+#ifdef _WIN32
+#define KS_SUPERSCRIPT(code) code
+#else
+#define KS_SUPERSCRIPT(code) "\xc2" code
+#endif
+
 // True when the name's stem (the text before its first dot, trailing blanks dropped) is a
 // device that Windows opens in every folder.
 bool IsDeviceName(const char* name, uint32_t length) {
-  static const char* const kDevices[] = {"con",  "prn",  "aux",  "nul",  "com1",   "com2",
-                                         "com3", "com4", "com5", "com6", "com7",   "com8",
-                                         "com9", "lpt1", "lpt2", "lpt3", "lpt4",   "lpt5",
-                                         "lpt6", "lpt7", "lpt8", "lpt9", "conin$", "conout$"};
+  static const char* const kDevices[] = {"con",
+                                         "prn",
+                                         "aux",
+                                         "nul",
+                                         "com1",
+                                         "com2",
+                                         "com3",
+                                         "com4",
+                                         "com5",
+                                         "com6",
+                                         "com7",
+                                         "com8",
+                                         "com9",
+                                         "lpt1",
+                                         "lpt2",
+                                         "lpt3",
+                                         "lpt4",
+                                         "lpt5",
+                                         "lpt6",
+                                         "lpt7",
+                                         "lpt8",
+                                         "lpt9",
+                                         "conin$",
+                                         "conout$",
+                                         "com" KS_SUPERSCRIPT("\xb9"),
+                                         "com" KS_SUPERSCRIPT("\xb2"),
+                                         "com" KS_SUPERSCRIPT("\xb3"),
+                                         "lpt" KS_SUPERSCRIPT("\xb9"),
+                                         "lpt" KS_SUPERSCRIPT("\xb2"),
+                                         "lpt" KS_SUPERSCRIPT("\xb3")};
   uint32_t stem = 0;
   while (stem < length && name[stem] != '.') ++stem;
   while (stem > 0 && name[stem - 1] == ' ') --stem;

@@ -28,6 +28,9 @@ inline uint32_t Get32(const uint8_t* p) {
   return value;
 }
 
+// General-purpose flag bit 11: the stored name is UTF-8, else in the OEM character set.
+constexpr uint16_t kFlagUtf8Name = 0x800;
+
 // Opens the job's archive and positions it at the request's offset; aborts when it cannot.
 void OpenArchive();
 // Reads and dispatches records until the end record.

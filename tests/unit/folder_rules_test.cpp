@@ -16,10 +16,16 @@ TEST(FolderRules, FormOfTheFolderText) {
       {"C:", true},
       {"C:\\", true},
       {"D:\\Apps\\", true},
-      {"c:relative", true},
+      {"C:/Kestra", true},
+      {"C:\\Kestra\\..\\Other", true},
+      {"c:relative", false},  // below the drive's current folder
       {"\\\\server\\share\\Kestra", true},
       {"//server/share", true},
-      {"\\\\", true},
+      {"\\\\", false},  // the current drive's root
+      {"//", false},
+      {"C:\\Kestra ", false},  // made as C:\Kestra, addressed as C:\Kestra \...
+      {"C:\\Kestra \\bin", false},
+      {"C:\\Kestra.", false},
       {"Kestra", false},
       {"\\Kestra", false},
       {"/Kestra", false},
@@ -116,3 +122,28 @@ TEST(FolderRules, AnAssociatedFolderTooLongForTheSuggestionIsNotTaken) {
 }
 
 }  // namespace
+
+// A log is a file: a path that names a device is never opened. The superscript is spelled in
+// the file system's characters, here UTF-8.
+TEST(FolderRules, PathsThatNameADevice) {
+  struct Case {
+    const char* path;
+    bool device;
+  } cases[] = {
+      {"\\\\.\\COM1", true},
+      {"\\\\.\\PIPE\\log", true},
+      {"\\\\?\\C:\\setup.log", true},
+      {"C:\\logs\\COM1", true},
+      {"C:\\logs\\lpt1.log", true},
+      {"C:\\logs\\PRN", true},
+      {"C:\\logs\\nul.txt", true},
+      {"C:\\logs\\COM\xC2\xB9.log", true},
+      {"C:\\logs\\setup.log:stream", true},
+      {"C:\\logs\\", true},
+      {"C:\\logs\\setup.log", false},
+      {"C:\\COM1\\setup.log", false},
+      {"\\\\server\\share\\setup.log", false},
+      {"C:\\logs\\com10.log", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsDevicePath(c.path), c.device) << c.path;
+}

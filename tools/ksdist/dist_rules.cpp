@@ -3,12 +3,11 @@
 #include <dirent.h>
 #include <time.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 
 #include "distfiles/side_file_table.h"
+#include "unzip/cp1252.h"
 #include "unzip/utf8.h"
 #include "unzip/walk.h"
 
@@ -22,25 +21,6 @@ constexpr int64_t kTicksPerSecond = 10000000;
 // own refusal).
 bool IsForbiddenCharacter(unsigned char c) {
   return c < 0x20 || std::strchr("<>\"|?*", c) != nullptr;
-}
-
-// Windows code page 1252 at 0x80 to 0x9F; above that it is Latin-1 (U+00A0 to U+00FF).
-constexpr uint16_t kCp1252Extras[] = {0x20AC, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x017D, 0x2018,
-                                      0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC,
-                                      0x2122, 0x0161, 0x203A, 0x0153, 0x017E, 0x0178};
-
-// SETUP.EXE writes names in the ANSI code page; on the Western Windows its texts are written
-// for, that is 1252. A name that it cannot spell there is refused.
-bool HasWesternAnsiSpelling(const std::string& utf8) {
-  for (const char* p = utf8.c_str(); *p;) {
-    uint32_t code = DecodeUtf8Character(p);
-    if (code < 0x80 || (code >= 0xA0 && code <= 0xFF)) continue;
-    if (std::find(std::begin(kCp1252Extras), std::end(kCp1252Extras), code) ==
-        std::end(kCp1252Extras))
-      return false;
-  }
-  return true;
 }
 
 size_t CharacterCount(const std::string& utf8) {
@@ -120,7 +100,7 @@ std::string InstalledNameProblem(const std::string& name) {
            "blanks)";
   for (unsigned char c : name)
     if (IsForbiddenCharacter(c)) return "Windows file names cannot hold the characters <>\"|?*";
-  if (!HasWesternAnsiSpelling(name))
+  if (!Cp1252SpellsName(name.c_str()))
     return "SETUP.EXE writes names in the Windows ANSI code page, and code page 1252 (Western "
            "Windows) cannot spell this one";
   if (name.back() == '.' || name.back() == ' ')
@@ -138,8 +118,18 @@ std::string InstalledNameProblem(const std::string& name) {
   return "";
 }
 
+std::u32string UpperAsWindows(const std::string& name) {
+  std::u32string upper;
+  for (const char* p = name.c_str(); *p;) {
+    uint32_t code = DecodeUtf8Character(p);
+    if (code == kNotUtf8) code = static_cast<uint8_t>(*p++);
+    upper += static_cast<char32_t>(Cp1252UpperCase(code));
+  }
+  return upper;
+}
+
 std::optional<std::string> InstalledNames::Add(const std::string& name, const std::string& source) {
-  auto [at, added] = names_.emplace(UpperAscii(name), source);
+  auto [at, added] = names_.emplace(UpperAsWindows(name), source);
   if (added) return std::nullopt;
   return at->second;
 }

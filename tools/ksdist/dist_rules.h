@@ -30,6 +30,10 @@ std::optional<std::string> FindIgnoringCase(const std::string& folder, const std
 
 bool SameNameIgnoringCase(const std::string& a, const std::string& b);
 std::string UpperAscii(std::string text);
+// The characters of `name` (UTF-8) in upper case as Windows compares file names spelled in
+// code page 1252: "café.txt" and "CAFÉ.TXT" are one name. A byte that is not UTF-8 stands for
+// itself.
+std::u32string UpperAsWindows(const std::string& name);
 
 // A file time as stat reports it: seconds and nanoseconds since 1970.
 using UnixFileTime = decltype(stat::st_mtim);
@@ -50,14 +54,15 @@ std::string Grouped(uint64_t value);
 std::string InstalledNameProblem(const std::string& name);
 
 // Collects the base names that setup.ks will install and reports collisions: setup flattens
-// folders and Windows ignores case, so two such names would silently overwrite one another.
+// folders and Windows ignores case (of accented letters too), so two such names would silently
+// overwrite one another.
 class InstalledNames {
  public:
   // Adds `name`, which came from `source`; returns the source it collides with, if any.
   std::optional<std::string> Add(const std::string& name, const std::string& source);
-  bool Contains(const std::string& name) const { return names_.count(UpperAscii(name)) > 0; }
+  bool Contains(const std::string& name) const { return names_.count(UpperAsWindows(name)) > 0; }
   size_t size() const { return names_.size(); }
 
  private:
-  std::map<std::string, std::string> names_;  // upper-cased name -> source
+  std::map<std::u32string, std::string> names_;  // name in upper case -> source
 };

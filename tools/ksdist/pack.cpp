@@ -288,7 +288,7 @@ class StagingFolder {
 
 struct ProductFile {
   std::string path;
-  std::string stored;  // the base name in code page 437, KESTRA32.EXE as KESTRA32.EX_
+  std::string stored;  // the base name in UTF-8, KESTRA32.EXE as KESTRA32.EX_
   uint64_t size;       // as the folder listed it
 };
 
@@ -342,12 +342,9 @@ std::vector<ProductFile> CollectProduct(const std::string& folder) {
     } else if (std::string problem = InstalledNameProblem(name); !problem.empty()) {
       Fail(path, problem);
     }
-    char stored[kLongestProductName * 3 + 1];
-    if (!Utf8ToCp437(name.c_str(), stored, sizeof stored))
-      Fail(path, "the name has characters that SETUP.EXE cannot write (code page 437 only)");
     if (std::optional<std::string> other = installed.Add(name, path))
       Fail(path, "SETUP.EXE would install it under the same name as " + *other);
-    files.push_back({path, stored, size});
+    files.push_back({path, name, size});
   }
   if (!hasMainProgram)
     Fail(folder + "/" + kMainProgramName, "missing: the product's main program must be there");
@@ -385,6 +382,10 @@ PreparedFile PrepareFile(const ProductFile& file, const PackOptions& options) {
   prepared.lastWrite = in.status().st_mtime;
   prepared.fields.name = file.stored;
   prepared.fields.flags = options.encrypt ? kFlagEncrypted : 0;
+  // A name beyond ASCII is marked as UTF-8, which SETUP.EXE spells exactly; unmarked, each
+  // customer's OEM code page would read it its own way.
+  for (char c : file.stored)
+    if (c & 0x80) prepared.fields.flags |= kFlagUtf8Name;
   std::tie(prepared.fields.dosDate, prepared.fields.dosTime) = DosStamp(prepared.lastWrite);
   prepared.fields.uncompressedSize = static_cast<uint32_t>(in.status().st_size);
   if (static_cast<uint64_t>(in.status().st_size) > kWholeFileBytes) {

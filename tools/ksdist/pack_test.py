@@ -122,12 +122,14 @@ class PackTest(unittest.TestCase):
             with zipfile.ZipFile(os.path.join(self.dist, "setup.ks")) as z:
                 if password is None:
                     self.assertIsNone(z.testzip())
-                # zipfile reads names without the UTF-8 flag as code page 437, as setup does.
+                # A name beyond ASCII is written in UTF-8 and marked so (flag bit 11): setup
+                # would read an unmarked one in each customer's own OEM code page.
                 infos = {info.filename: info for info in z.infolist()}
                 self.assertEqual(set(infos), {self.stored_name(n) for n in self.files})
                 for name, data in self.files.items():
                     info = infos[self.stored_name(name)]
                     self.assertEqual(info.flag_bits & 1, 1 if password else 0, options)
+                    self.assertEqual(info.flag_bits & 0x800, 0 if name.isascii() else 0x800)
                     self.assertEqual(z.read(info, pwd=password), data, (options, name))
                     self.assertEqual(info.date_time, time.localtime(self.stamps[name])[:6])
                 self.assertEqual(infos["NOISE.DAT"].compress_type, zipfile.ZIP_STORED,
@@ -327,6 +329,14 @@ class PackTest(unittest.TestCase):
                         z.writestr(name, b"x")
             return change
 
+        def unmarked_name(dist):  # "caf\x82.txt": code page 437's é without the UTF-8 flag
+            path = os.path.join(dist, "setup.ks")
+            replace_archive(["KESTRA32.EX_", "caf\x01.txt"])(dist)
+            with open(path, "rb") as f:
+                data = f.read()
+            with open(path, "wb") as f:
+                f.write(data.replace(b"caf\x01", b"caf\x82"))
+
         def truncate_setup(dist):
             os.truncate(os.path.join(dist, "SETUP.EXE"), 4096)
 
@@ -356,19 +366,30 @@ class PackTest(unittest.TestCase):
             (replace_archive(["KESTRA.INI"]), ["FAIL  KESTRA32.EX_: not in setup.ks",
                                                "Cannot open C:\\Program Files\\Kestra\\KESTRA32.EXE"]),
             (replace_archive(["KESTRA32.EX_", "a/Notes.txt", "b/NOTES.TXT"]),
-             ["FAIL  NOTES.TXT in setup.ks: installed twice under this name"]),
-            (replace_archive(["KESTRA32.EX_", "docs/CON.TXT", "x/README.TXT", "KSSHLSTB.DLL",
-                              "what?.txt", "trailing."]),
-             ["FAIL  CON.TXT in setup.ks: SETUP.EXE refuses to write this name",
-              "FAIL  README.TXT in setup.ks: this is the name of a side file",
+             ["FAIL  b/NOTES.TXT in setup.ks: installed twice under this name"]),
+            (replace_archive(["KESTRA32.EX_", "a/caf\u00e9.txt", "CAF\u00c9.TXT"]),
+             ["FAIL  CAF\u00c9.TXT in setup.ks: installed twice under this name"]),
+            (replace_archive(["KESTRA32.EX_", "x/README.TXT", "KSSHLSTB.DLL", "what?.txt",
+                              "trailing."]),
+             ["FAIL  x/README.TXT in setup.ks: this is the name of a side file",
               "FAIL  KSSHLSTB.DLL in setup.ks: this is the stub library",
               "FAIL  what?.txt in setup.ks: Windows file names cannot hold",
               "FAIL  trailing. in setup.ks: Windows drops a final dot"]),
+            # The engine's own path rules below the folder setup suggests, as in SETUP.EXE.
+            (replace_archive(["KESTRA32.EX_", "docs/CON.TXT"]),
+             ["FAIL  docs/CON.TXT in setup.ks: SETUP.EXE refuses it: its name would leave",
+              '"Can\'t create output file: ']),
+            (replace_archive(["KESTRA32.EX_", "COM\u00b9.txt"]),
+             ["FAIL  COM\u00b9.txt in setup.ks: SETUP.EXE refuses it: its name would leave"]),
+            (replace_archive(["KESTRA32.EX_", "d" * 300 + "/x.txt"]),
+             ["SETUP.EXE refuses it: its path would be longer than 263 characters"]),
+            (replace_archive(["KESTRA32.EX_", "\u043f\u0440\u0438\u0432\u0435\u0442/a.txt"]),
+             ["FAIL  \u043f\u0440\u0438\u0432\u0435\u0442/a.txt in setup.ks: code page 1252 "
+              "(Western Windows) cannot spell this name, folders included"]),
+            (unmarked_name, ["FAIL  caf\u00e9.txt in setup.ks: the name has characters above "
+                             "ASCII but is not marked as UTF-8"]),
             (truncate_setup, ["FAIL  stub library in SETUP.EXE: ",
                               "Setup cannot access the shell extension file"]),
-            (replace_archive(["KESTRA32.EX_", "\u043f\u0440\u0438\u0432\u0435\u0442.txt"]),
-             ["FAIL  \u043f\u0440\u0438\u0432\u0435\u0442.txt in setup.ks: SETUP.EXE writes "
-              "names in the Windows ANSI code page"]),
             (zip64_entry, ["FAIL  BIG.DAT in setup.ks: SETUP.EXE refuses it: its sizes or "
                            "offsets are kept in Zip64 records", '"Invalid Zipfile Header"']),
         ]
@@ -379,9 +400,11 @@ class PackTest(unittest.TestCase):
                                                      % (report.count("FAIL"), "" if report.count("FAIL") == 1 else "s")), report)
             for text in expected:
                 self.assertIn(text, report)
-        # bsdtar streams every entry: their sizes are found in the central directory.
-        status, report = damaged(bsdtar_archive)
-        self.assertEqual(status, 0, report)
+        # bsdtar streams every entry: their sizes are found in the central directory. A name
+        # with a leading slash installs under its base name, as SETUP.EXE installs it.
+        for change in [bsdtar_archive, replace_archive(["KESTRA32.EX_", "/x.txt"])]:
+            status, report = damaged(change)
+            self.assertEqual(status, 0, report)
 
     def assert_pack_fails(self, expected, *options, user=None, limit=None):
         parent = os.path.dirname(self.dist)
@@ -419,7 +442,7 @@ class PackTest(unittest.TestCase):
             ("docs/README.TXT", "README.TXT: this is the name of a side file"),
             ("ksshlstb.dll", "ksshlstb.dll: this is the stub library"),
             ("ksSetup.$$$", "ksSetup.$$$: SETUP.EXE keeps what it moves aside"),
-            ("\u20ac.txt", "\u20ac.txt: the name has characters that SETUP.EXE cannot write"),
+            ("CAF\u00c9.TXT", "SETUP.EXE would install it under the same name as"),
             ("\u2591.txt", "\u2591.txt: SETUP.EXE writes names in the Windows ANSI code page"),
             ("docs/more/kestra.ini", "SETUP.EXE would install it under the same name as"),
             ("KESTRA32.EX_", "KESTRA32.EX_: SETUP.EXE would install it under the same name as"),

@@ -21,8 +21,11 @@
 #include "signing.h"
 #include "shellext/version_scan.h"
 #include "unpack.h"
+#include "unzip/cp1252.h"
 #include "unzip/extraction.h"
+#include "unzip/job.h"
 #include "unzip/posix/posix_platform.h"
+#include "unzip/walk.h"
 
 const char kVerifyHelp[] =
     "usage: ksdist verify DIST\n"
@@ -44,9 +47,10 @@ const char kVerifyHelp[] =
     "    that SETUP.EXE can decode (stored or deflated, traditional encryption, no Zip64), and\n"
     "    comes out whole, of its declared size and CRC; a refused entry is named with the\n"
     "    reason;\n"
-    "  - every file in setup.ks has a name that SETUP.EXE can install (one that Windows holds,\n"
-    "    spelled in code page 1252), and no two of them end up under one name in the install\n"
-    "    folder;\n"
+    "  - every file in setup.ks has a name that SETUP.EXE can install below the folder it\n"
+    "    suggests, judged by the engine's own path rules (one that Windows holds, spelled in\n"
+    "    code page 1252 and marked as UTF-8 beyond ASCII), and no two of them end up under one\n"
+    "    name in the install folder, case ignored as Windows ignores it;\n"
     "  - KESTRA32.EX_ is in setup.ks;\n"
     "  - SETUP.EXE carries the stub library (resource KS_SHL of type KSSHLEXT); its file\n"
     "    version is shown;\n"
@@ -152,10 +156,26 @@ SideFileTotal CheckSideFiles(const std::string& dist, const std::optional<DistFi
   return total;
 }
 
-// Sees what SETUP.EXE's progress dialog and error boxes would during a test extraction.
+// An entry that the test extraction decoded, by the names SETUP.EXE would give it.
+struct TestedEntry {
+  std::string installed;  // the file's name in the install folder
+  std::string whole;      // the stored name, folders included, in UTF-8
+  bool utf8;              // the entry says its name is UTF-8 (flag bit 11)
+  bool nonAscii;          // the stored name has bytes above 127
+};
+
+// Sees what SETUP.EXE's progress dialog and error boxes would during a test extraction. The
+// names come from the engine's own job record: the destination path it built below the
+// install folder, as SETUP.EXE builds it, and the stored name as it read it.
 class TestObserver : public ExtractionObserver {
  public:
-  void OnEntryName(const char* name) override { names.push_back(name); }
+  void OnEntryName(const char*) override {
+    const ExtractionJob& job = extractionJob;
+    bool nonAscii = false;
+    for (const char* p = job.entryName; *p; ++p) nonAscii = nonAscii || (*p & 0x80);
+    entries.push_back({BaseName(job.outputPath), job.shownName,
+                       (job.localHeader.flags & kFlagUtf8Name) != 0, nonAscii});
+  }
   bool OnProgress(uint16_t) override { return Interrupted(); }
   bool OnPump() override { return Interrupted(); }
   void OnError(int, const char* text) override { error = text; }
@@ -164,22 +184,37 @@ class TestObserver : public ExtractionObserver {
     refusal = reason;
   }
 
-  std::vector<std::string> names;
+  std::vector<TestedEntry> entries;
   std::string error;
   std::string refusedEntry, refusal;  // set when an entry was refused, and why
 };
 
+// What SETUP.EXE does with an entry's name beyond the engine's path rules: on Western Windows
+// it spells the whole stored name in code page 1252, and an old-style name goes through the
+// customer's OEM code page, which differs from machine to machine.
+std::string StoredNameProblem(const TestedEntry& entry) {
+  if (!entry.utf8 && entry.nonAscii)
+    return "the name has characters above ASCII but is not marked as UTF-8 (flag bit 11): "
+           "SETUP.EXE reads it in the customer's OEM code page, which differs from machine to "
+           "machine";
+  if (entry.utf8 && !Cp1252SpellsName(entry.whole.c_str()))
+    return "code page 1252 (Western Windows) cannot spell this name, folders included: "
+           "SETUP.EXE refuses it";
+  return "";
+}
+
 // The names that SETUP.EXE would install: each must be writable and none may land on another.
 // After a failed test extraction only the names seen before it can be judged.
-void CheckInstalledNames(const std::vector<std::string>& names, bool complete, Report& report) {
+void CheckInstalledNames(const std::vector<TestedEntry>& entries, bool complete, Report& report) {
   InstalledNames installed;
-  for (const std::string& name : names) {
-    if (!SameNameIgnoringCase(name, kMainProgramStoredName)) {
-      std::string problem = InstalledNameProblem(name);
-      if (!problem.empty()) report.Fail(name + " in setup.ks", problem);
-    }
+  for (const TestedEntry& entry : entries) {
+    const std::string& name = entry.installed;
+    std::string problem = StoredNameProblem(entry);
+    if (problem.empty() && !SameNameIgnoringCase(name, kMainProgramStoredName))
+      problem = InstalledNameProblem(name);
+    if (!problem.empty()) report.Fail(entry.whole + " in setup.ks", problem);
     if (installed.Add(name, name))
-      report.Fail(name + " in setup.ks",
+      report.Fail(entry.whole + " in setup.ks",
                   "installed twice under this name (case ignored); the later copy overwrites "
                   "the earlier");
   }
@@ -192,29 +227,32 @@ void CheckInstalledNames(const std::vector<std::string>& names, bool complete, R
     report.Note(kMainProgramStoredName, "not among the files tested before the failure");
 }
 
-// Returns false when the job was cancelled.
+// Tests setup.ks as SETUP.EXE unpacks it into the folder it suggests: every path is built and
+// judged, nothing is written. Returns false when the job was cancelled.
 bool CheckArchive(const DistFile& archive, Report& report) {
   TestObserver observer;
   ExtractionRequest request = {};
   request.reportCrcErrors = 1;
   request.archivePath = archive.path.c_str();
+  request.destinationFolder = kSuggestedInstallFolder;
+  request.testOnly = 1;
   request.progressWindow = &observer;
   RunExtractionJob(&request);
   if (request.result == kAbortCancelled) return false;
   if (request.result == 0)
     report.Pass(kArchiveName, Grouped(archive.status.st_size) + " bytes, " +
-                                  std::to_string(observer.names.size()) +
+                                  std::to_string(observer.entries.size()) +
                                   " files tested by SETUP.EXE's extraction engine, every CRC "
                                   "right");
   else if (!observer.refusal.empty())
     report.Fail(observer.refusedEntry + " in setup.ks", "SETUP.EXE refuses it: " + observer.refusal,
                 observer.error);
-  else if (observer.names.empty())
+  else if (observer.entries.empty())
     report.Fail(kArchiveName, "the test extraction failed", observer.error);
   else
-    report.Fail(kArchiveName, "the test extraction failed at " + observer.names.back(),
+    report.Fail(kArchiveName, "the test extraction failed at " + observer.entries.back().whole,
                 observer.error);
-  CheckInstalledNames(observer.names, request.result == 0, report);
+  CheckInstalledNames(observer.entries, request.result == 0, report);
   return true;
 }
 
@@ -366,7 +404,7 @@ int VerifyPackage(const std::string& package) {
         "damaged: it does not unpack" + (observer.error.empty() ? "" : " (" + observer.error + ")"),
         "The package is damaged: download it again");
   else
-    report.Pass("package", std::to_string(observer.names.size()) +
+    report.Pass("package", std::to_string(observer.entries.size()) +
                                " files unpacked by SETUP.EXE's extraction engine, every CRC right");
   int status = report.failures() == 0 ? VerifyDistribution(scratch.path) : kExitError;
   if (status == kExitError && report.failures() > 0)

@@ -14,6 +14,7 @@ constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodDeflated = 8;
 constexpr uint16_t kFlagEncrypted = 1;
 constexpr uint16_t kFlagDataDescriptor = 8;
+constexpr uint16_t kFlagUtf8Name = 0x800;
 constexpr uint32_t kZipEncryptionHeaderBytes = 12;
 constexpr uint32_t kLocalHeaderFixedBytes = 30;
 
