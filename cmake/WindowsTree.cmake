@@ -27,9 +27,14 @@ function(ks_product_library name)
   ks_warnings(${name})
 endfunction()
 
+# The two programs load at their own base address, as programs did before address-space layout
+# randomisation: without the relocation table that only a moved image needs, each stays within
+# its size budget (64 KiB for SETUP.EXE, 32 KiB for the package stub). Data execution
+# prevention stays on. The stub library keeps its table: a library may have to move.
 function(ks_product_binary target)
   target_compile_options(${target} PRIVATE ${KS_PRODUCT_COMPILE_OPTIONS})
-  target_link_options(${target} PRIVATE ${KS_PRODUCT_LINK_OPTIONS})
+  target_link_options(${target} PRIVATE ${KS_PRODUCT_LINK_OPTIONS} -Wl,--disable-dynamicbase
+                      -Wl,--disable-reloc-section)
   ks_warnings(${target})
 endfunction()
 
