@@ -4,6 +4,8 @@
 #pragma once
 #include <windows.h>
 
+#include "common/files.h"
+
 // Where Windows can (Windows 7 with KB2533623 and later), the search goes to the system folder
 // only; older systems at least lose the current folder. Inline: each program calls it once,
 // first thing.
@@ -12,10 +14,9 @@ inline void LimitLibrarySearch() {
   HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
   using SetDefaultDirectories = BOOL(WINAPI*)(DWORD);
   using SetDirectory = BOOL(WINAPI*)(LPCSTR);
-  auto setDefault = reinterpret_cast<SetDefaultDirectories>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-  auto setDirectory = reinterpret_cast<SetDirectory>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA")));
+  auto setDefault =
+      ProcAs<SetDefaultDirectories>(GetProcAddress(kernel, "SetDefaultDllDirectories"));
+  auto setDirectory = ProcAs<SetDirectory>(GetProcAddress(kernel, "SetDllDirectoryA"));
   if (setDefault) setDefault(kSearchSystem32);
   if (setDirectory) setDirectory("");
 }

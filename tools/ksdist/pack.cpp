@@ -102,16 +102,10 @@ void CheckInterrupt() {
   if (Interrupted()) throw PackCancelled();
 }
 
-void PrintHelp(FILE* out) {
-  std::fputs(kPackHelp, out);
-  std::fputs(kSigningHelp, out);
-  std::fputs(kPackHelpEnd, out);
-}
+const SigningCommandHelp kHelp = {"pack", kPackHelp, kPackHelpEnd};
 
 int UsageError(const std::string& what) {
-  std::fprintf(stderr, "ksdist pack: %s\n\n", what.c_str());
-  PrintHelp(stderr);
-  return kExitUsage;
+  return kHelp.UsageError(what);
 }
 
 // Returns -1 when the arguments are complete, else the exit status to end with.
@@ -129,7 +123,7 @@ int ParseArguments(int argc, char** argv, PackOptions& options) {
     if (TakeSigningOption(argc, argv, i, options.signing, problem)) {
       if (!problem.empty()) return UsageError(problem);
     } else if (arg == "--help" || arg == "-h") {
-      PrintHelp(stdout);
+      kHelp.Print(stdout);
       return kExitDone;
     } else if (option != std::end(valued)) {
       if (!hasValue) return UsageError(arg + " needs a value");

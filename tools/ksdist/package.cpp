@@ -73,16 +73,10 @@ struct PackageError : std::runtime_error {
   throw PackageError(path, what);
 }
 
-void PrintHelp(FILE* out) {
-  std::fputs(kPackageHelp, out);
-  std::fputs(kSigningHelp, out);
-  std::fputs(kPackageHelpEnd, out);
-}
+const SigningCommandHelp kHelp = {"package", kPackageHelp, kPackageHelpEnd};
 
 int UsageError(const std::string& what) {
-  std::fprintf(stderr, "ksdist package: %s\n\n", what.c_str());
-  PrintHelp(stderr);
-  return kExitUsage;
+  return kHelp.UsageError(what);
 }
 
 // Returns -1 when the arguments are complete, else the exit status to end with.
@@ -95,7 +89,7 @@ int ParseArguments(int argc, char** argv, PackageOptions& options) {
       continue;
     }
     if (arg == "--help" || arg == "-h") {
-      PrintHelp(stdout);
+      kHelp.Print(stdout);
       return kExitDone;
     }
     if (arg == "--stub" || arg == "--out") {

@@ -1,5 +1,7 @@
 #include "signing.h"
 
+#include "unpack.h"
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -261,4 +263,16 @@ SignatureReport DescribeSignature(const std::string& path) {
     }
   }
   return report;
+}
+
+void SigningCommandHelp::Print(FILE* out) const {
+  std::fputs(head, out);
+  std::fputs(kSigningHelp, out);
+  std::fputs(tail, out);
+}
+
+int SigningCommandHelp::UsageError(const std::string& what) const {
+  std::fprintf(stderr, "ksdist %s: %s\n\n", command, what.c_str());
+  Print(stderr);
+  return kExitUsage;
 }

@@ -2,6 +2,7 @@
 // release engineer's certificate, and saying what signature a program carries. The signing
 // time comes from SOURCE_DATE_EPOCH when it is set, so that a signed build can be repeated.
 #pragma once
+#include <cstdio>
 #include <string>
 
 struct SigningOptions {
@@ -13,6 +14,17 @@ struct SigningOptions {
 
 // The lines that a command's --help gives to the three signing options.
 extern const char kSigningHelp[];
+
+// The help of a command that takes the signing options: its own lines, the signing lines, then
+// its closing lines.
+struct SigningCommandHelp {
+  const char* command;  // "pack", "package"
+  const char* head;
+  const char* tail;
+  void Print(FILE* out) const;
+  // Says what is wrong, then the help, on standard error; returns the usage exit status.
+  int UsageError(const std::string& what) const;
+};
 
 // When argv[i] is --sign-cert, --sign-password-file or --timestamp-url, takes it with its
 // value (advancing `i`) and returns true; `problem` then says what is wrong, if anything.
