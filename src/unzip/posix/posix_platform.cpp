@@ -7,7 +7,9 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -257,9 +259,22 @@ struct LastFolder {
 };
 LastFolder lastFolder;
 
+// The destination folder, kept open for the job, from which the kernel resolves a file's
+// folders in the same call that creates the file, refusing every symbolic link and every way
+// out of the folder. `path` is its path as the job gives it.
+struct RootFolder {
+  int folder = -1;
+  uint32_t length;
+  char path[PATH_MAX];
+};
+RootFolder rootFolder;
+bool resolvesBeneath = true;  // false once the kernel turned such a call down as unknown
+
 void ForgetLastFolder() {
   if (lastFolder.folder >= 0) close(lastFolder.folder);
   lastFolder.folder = -1;
+  if (rootFolder.folder >= 0) close(rootFolder.folder);
+  rootFolder.folder = -1;
 }
 
 // Opens the folder `name` in `folder` without following a link, creating it first when asked
@@ -294,21 +309,48 @@ int OpenFolders(const char* path, uint32_t rootLength, const char* last, bool cr
   return folder;
 }
 
+constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
+
+// Creates the file `below` the destination folder (the first `rootLength` characters of `path`)
+// in one call, where all its folders exist and none is a symbolic link; -1 otherwise, and the
+// walk one folder at a time decides.
+int CreateBeneathRoot(const char* path, uint32_t rootLength, const char* below) {
+  RootFolder& r = rootFolder;
+  if (!resolvesBeneath || rootLength >= sizeof r.path) return -1;
+  if (r.folder < 0 || r.length != rootLength || memcmp(r.path, path, rootLength) != 0) {
+    if (r.folder >= 0) close(r.folder);
+    memcpy(r.path, path, rootLength);
+    r.path[rootLength] = '\0';
+    r.length = rootLength;
+    r.folder = open(rootLength ? r.path : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (r.folder < 0) return -1;
+  }
+  struct open_how how = {};
+  how.flags = kCreateFlags;
+  how.mode = 0666;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
+  int file = static_cast<int>(syscall(SYS_openat2, r.folder, below, &how, sizeof how));
+  if (file < 0 && (errno == ENOSYS || errno == EPERM || errno == E2BIG)) resolvesBeneath = false;
+  return file;
+}
+
 }  // namespace
 
 // Below the destination folder the path is walked one folder at a time, each opened without
 // following a symbolic link (and created first when asked), and the file is created in the last
 // one, also without following a link: the entry is written where the path shown says, whatever
 // the folders below the destination hold or come to hold meanwhile. The next file for the same
-// folder in the job goes into the folder so opened.
+// folder in the job goes into the folder so opened. Where the kernel can resolve the path with
+// the same refusals itself, the file is created in one call from the destination folder.
 PlatformFile CreatePlatformFile(const char* path, uint32_t rootLength, bool createFolders) {
-  constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
   const char* last = strrchr(path + rootLength, '/');
   // A name right in the destination folder: the same as opening that folder first, in one call.
   if (!last) {
     int file = open(path, kCreateFlags, 0666);
     return file < 0 ? kNoFile : file;
   }
+  int beneath = CreateBeneathRoot(path, rootLength, path + rootLength);
+  if (beneath >= 0) return beneath;
   size_t length = static_cast<size_t>(last - path);
   LastFolder& f = lastFolder;
   if (f.folder < 0 || f.rootLength != rootLength || f.length != length ||
