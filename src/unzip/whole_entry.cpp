@@ -19,6 +19,10 @@ constexpr uint32_t kMostBytesPerInputByte = 1032;
 constexpr uint32_t kHistoryBytes = kWindowSize;
 constexpr uint32_t kSlackBytes = kSlideWindowBytes - kWindowSize;
 
+// A stored entry moves through the buffer in pieces of this size, a whole number of input blocks
+// that stays in the processor's cache from the read through the CRC to the write.
+constexpr uint32_t kStoredChunk = 8 * kBlockSize;
+
 uint32_t RoundUpToWindow(uint32_t count) {
   return (count + kWindowSize - 1) & ~(kWindowSize - 1);
 }
@@ -42,16 +46,15 @@ void MoveHistoryToWindow() {
 }
 
 // Makes the whole-entry buffer hold `room` bytes after the history, and the history the window's
-// content.
+// content. A larger buffer keeps what the smaller held: the history stays where it is, and the
+// pages already in use are taken over rather than touched afresh.
 bool HaveWholeEntryBuffer(uint32_t room) {
   ExtractionJob& job = extractionJob;
   uint32_t size = kHistoryBytes + room + kSlackBytes;
   if (size > job.wholeEntryCapacity) {
     if (size / 2 < job.wholeEntryCapacity) size = 2 * job.wholeEntryCapacity;  // fewer moves
-    uint8_t* larger = static_cast<uint8_t*>(malloc(size));
+    uint8_t* larger = static_cast<uint8_t*>(realloc(job.wholeEntryBuffer, size));
     if (larger == nullptr) return false;
-    MoveHistoryToWindow();
-    ReleaseWholeEntryBuffer();
     job.wholeEntryBuffer = larger;
     job.wholeEntryCapacity = size;
   }
@@ -134,18 +137,22 @@ int InflateEntryData() {
 bool CopyStoredWholeEntry() {
   ExtractionJob& job = extractionJob;
   uint32_t size = job.compressedLeft;
-  if (size == 0 || !UseWholeEntryBuffer(size) || !HaveWholeEntryBuffer(size)) return false;
+  uint32_t chunk = size < kStoredChunk ? size : kStoredChunk;
+  if (size == 0 || !UseWholeEntryBuffer(size) || !HaveWholeEntryBuffer(chunk)) return false;
   uint8_t* data = job.wholeEntryBuffer + kHistoryBytes;
-  uint32_t got = uint32_t(ReadPlatformFile(job.archiveFile, data, size));
-  for (uint32_t done = 0; done < size;) {
-    uint32_t block = size - done < kBlockSize ? size - done : kBlockSize;
-    if (got - done < block || got > size) FailRead();
-    ReportProgress(false, block);
-    job.compressedLeft -= block;
-    done += block;
+  while (job.compressedLeft > 0) {
+    uint32_t piece = job.compressedLeft < kStoredChunk ? job.compressedLeft : kStoredChunk;
+    uint32_t got = uint32_t(ReadPlatformFile(job.archiveFile, data, piece));
+    for (uint32_t done = 0; done < piece;) {
+      uint32_t block = piece - done < kBlockSize ? piece - done : kBlockSize;
+      if (got - done < block || got > piece) FailRead();
+      ReportProgress(false, block);
+      job.compressedLeft -= block;
+      done += block;
+    }
+    if (job.encrypted) DecryptBuffer(data, piece);
+    PassOn(data, piece);
   }
-  if (job.encrypted) DecryptBuffer(data, size);
-  PassOn(data, size);
   return true;
 }
 

@@ -9,9 +9,10 @@
 // one, else through the job's 32 KB window. Returns the decoder's result.
 int InflateEntryData();
 
-// Copies the current stored entry, read with one call into a whole-entry buffer, decrypted where
-// it is encrypted, and passed on with one CRC and one write; progress is reported as it is when
-// the data is read block by block. False, having done nothing, where there is no such buffer.
+// Copies the current stored entry through the whole-entry buffer in pieces of many input blocks,
+// each read with one call, decrypted where the entry is encrypted, and passed on with one CRC
+// and one write; progress is reported as it is when the data is read block by block. False,
+// having done nothing, where there is no such buffer.
 bool CopyStoredWholeEntry();
 
 // FlushWindow's part when the decoder writes into a whole-entry buffer.

@@ -33,9 +33,10 @@ ZipEntry Entry(const std::string& name, const std::string& data, uint16_t method
   return entry;
 }
 
-// Sizes one below, at and one above the data path's block, the window and the progress unit.
-constexpr size_t kSizes[] = {0,     1,     10239, 10240, 10241, 28671, 28672,
-                             28673, 32767, 32768, 32769, 65536, 150000};
+// Sizes one below, at and one above the data path's block, the window and the progress unit;
+// at and one above the eight blocks that ksdist copies a stored entry in at a time.
+constexpr size_t kSizes[] = {0,     1,     10239, 10240, 10241,  28671,  28672, 28673,
+                             32767, 32768, 32769, 65536, 150000, 229376, 229377};
 
 // Chooses the decoder's and the data path's fast or straightforward paths for a scope.
 struct FastPathScope {
