@@ -9,17 +9,7 @@
 #define KS_CRC_CARRYLESS 0
 #endif
 
-namespace {
-
-// The remainder of byte n divided by the reflected polynomial; the compiler works these out,
-// so the table is constant data in the program.
-constexpr uint32_t Crc32Of(uint32_t n) {
-  for (int bit = 0; bit < 8; ++bit) n = (n & 1) ? 0xEDB88320u ^ (n >> 1) : n >> 1;
-  return n;
-}
-
-}  // namespace
-
+// The compiler works the table out, so it is constant data in the program.
 // clang-format off
 #define KS_CRC_QUAD(n) Crc32Of(n), Crc32Of((n) + 1), Crc32Of((n) + 2), Crc32Of((n) + 3)
 #define KS_CRC_ROW(n) KS_CRC_QUAD(n), KS_CRC_QUAD((n) + 4), KS_CRC_QUAD((n) + 8), KS_CRC_QUAD((n) + 12)

@@ -5,6 +5,13 @@
 
 extern const uint32_t kCrc32Table[256];
 
+// The remainder of byte n divided by the reflected polynomial: kCrc32Table[n], for tables that
+// the compiler works out.
+constexpr uint32_t Crc32Of(uint32_t n) {
+  for (int bit = 0; bit < 8; ++bit) n = (n & 1) ? 0xEDB88320u ^ (n >> 1) : n >> 1;
+  return n;
+}
+
 // One step of the register over `byte`.
 inline uint32_t Crc32Step(uint32_t crc, uint8_t byte) {
   return kCrc32Table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
