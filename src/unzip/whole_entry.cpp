@@ -55,6 +55,9 @@ bool HaveWholeEntryBuffer(uint32_t room) {
     if (size / 2 < job.wholeEntryCapacity) size = 2 * job.wholeEntryCapacity;  // fewer moves
     uint8_t* larger = static_cast<uint8_t*>(realloc(job.wholeEntryBuffer, size));
     if (larger == nullptr) return false;
+    // The decoder looks at bytes just ahead of those it writes: a page it met that way first
+    // would be handed out twice by the system, once to be read and once more to be written.
+    memset(larger + job.wholeEntryCapacity, 0, size - job.wholeEntryCapacity);
     job.wholeEntryBuffer = larger;
     job.wholeEntryCapacity = size;
   }
