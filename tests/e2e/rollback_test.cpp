@@ -21,12 +21,12 @@ const std::string kRoot = "C:\\ks rollback";
 const std::string kInstall = kRoot + "\\Kestra";
 const char kFault[] = "KS_SETUP_WRITE_FAULT";
 // The side files are the run's writes 1 to 7 in an upgrade (the stub library is up to date),
-// the product's entries the writes after them: 13 is the sixth entry, FILE06.DAT.
-const char kSixthEntry[] = "FILE06.DAT";
+// the product's entries the writes after them: 13 is the sixth entry, after FILE05.DAT.
+const char kFifthEntry[] = "FILE05.DAT";
 
 using Folder = std::map<std::string, std::string>;
 
-// Every file of `path` with its bytes; a folder inside shows as "<name>\".
+// Every file of `path` with its bytes and last-write time; a folder inside shows as "<name>\".
 Folder ReadFolder(const std::string& path) {
   Folder folder;
   WIN32_FIND_DATAA found;
@@ -38,7 +38,9 @@ Folder ReadFolder(const std::string& path) {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
       folder[name + "\\"] = "";
     else
-      folder[name] = ReadFileBytes(path + "\\" + name);
+      folder[name] = ReadFileBytes(path + "\\" + name) + "@" +
+                     std::to_string(found.ftLastWriteTime.dwHighDateTime) + ":" +
+                     std::to_string(found.ftLastWriteTime.dwLowDateTime);
   } while (FindNextFileA(search, &found));
   FindClose(search);
   return folder;
@@ -120,6 +122,10 @@ TEST_F(RollbackTest, AFailedOrCutOffRunLeavesTheFolderAsItWas) {
   const Folder upgraded = Installed(newDist_, &oldDist_);  // release 1's own file stays
   const Folder downgraded = Installed(oldDist_, &oldDist_);
   ASSERT_NE(oldRelease, upgraded);
+  // Release 1 over release 2 writes shorter files over longer ones, in place.
+  Folder backToOld = oldRelease;
+  backToOld["ONLY2.DAT"] = upgraded.at("ONLY2.DAT");
+  EXPECT_TRUE(Installed(oldDist_, &newDist_) == backToOld);
   struct Case {
     const char* what;
     bool upgrade;                    // release 1 installed first
@@ -145,8 +151,10 @@ TEST_F(RollbackTest, AFailedOrCutOffRunLeavesTheFolderAsItWas) {
     if (c.fault.back() == 'w') {
       FaultScope scope(c.fault);
       ChildProcess setup("\"" + newDist_.SetupExe() + "\" /S \"/D=" + kInstall + "\"");
+      // Held at the sixth entry once the fifth is written.
+      const std::string fifth = Release("2", 9000)[4].data;
       ASSERT_TRUE(
-          WaitUntil([] { return PathExists(kInstall + "\\KSSETUP.$$$\\" + kSixthEntry); }, 60000));
+          WaitUntil([&] { return ReadFileBytes(kInstall + "\\" + kFifthEntry) == fifth; }, 60000));
       Sleep(500);
       setup.Terminate();
       EXPECT_TRUE(PathExists(kInstall + "\\KSSETUP.$$$\\SETUP.JNL")) << "the journal is left";
