@@ -290,8 +290,9 @@ bool RestoreRecord(HANDLE backup, DWORD at) {
   SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);  // a read-only file takes its bytes too
   HANDLE file =
       CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  bool restored = file != INVALID_HANDLE_VALUE && CopyBytes(backup, file, record.size) &&
-                  SetEndOfFile(file) &&
+  // Emptied first: on a full disk the run's bytes make room for the old ones.
+  bool restored = file != INVALID_HANDLE_VALUE && SetEndOfFile(file) &&
+                  CopyBytes(backup, file, record.size) &&
                   SetFileTime(file, &record.created, nullptr, &record.written);
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   SetFileAttributesA(path, record.attributes);

@@ -91,9 +91,10 @@ class RollbackTest : public testing::Test {
     newDist_.SetArchive(MakeZip(Release("2", 9000)));
   }
 
-  DWORD RunQuietly(const Distribution& dist, const std::string& fault = "") {
+  DWORD RunQuietly(const Distribution& dist, const std::string& fault = "",
+                   const std::string& folder = kInstall) {
     FaultScope scope(fault);
-    ChildProcess setup("\"" + dist.SetupExe() + "\" /S \"/D=" + kInstall + "\"");
+    ChildProcess setup("\"" + dist.SetupExe() + "\" /S \"/D=" + folder + "\"");
     EXPECT_TRUE(setup.Wait(120000));
     return setup.ExitCode();
   }
@@ -198,6 +199,39 @@ TEST_F(RollbackTest, ASecondSetupStartedMeanwhileChangesNothing) {
   Folder after = ReadFolder(kInstall);
   after.erase("kestra32.log");
   EXPECT_TRUE(after == newRelease);
+}
+
+// On a 1 MB tmpfs that its fixture mounted, an upgrade pauses at its first write while the
+// drive is filled to its last 48 KB, and then runs out of space for real half-way.
+TEST_F(RollbackTest, ADiskThatFillsUpForRealLeavesTheFolderAsItWas) {
+  const std::string drive = BuildPath("small-drive");
+  if (!PathExists(drive + "\\ON-TMPFS")) GTEST_SKIP() << "no tmpfs could be mounted here";
+  const std::string install = drive + "\\Kestra", filler = drive + "\\FILLER";
+  RemoveTree(install);
+  ASSERT_EQ(RunQuietly(oldDist_, "", install), 0u);
+  const Folder before = ReadFolder(install);
+  DWORD exitCode;
+  {
+    FaultScope scope("1s");
+    ChildProcess setup("\"" + newDist_.SetupExe() + "\" /S \"/D=" + install + "\"");
+    SetEnvironmentVariableA(kFault, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return PathExists(install + "\\KSSETUP.$$$\\SETUP.JNL"); }, 60000));
+    Sleep(1000);
+    ULARGE_INTEGER available, total, free;
+    ASSERT_TRUE(GetDiskFreeSpaceExA((drive + "\\").c_str(), &available, &total, &free));
+    WriteFileBytes(filler, std::string(available.QuadPart - 48 * 1024, 'f'));
+    ASSERT_TRUE(setup.Wait(120000));
+    exitCode = setup.ExitCode();
+  }
+  DeleteFileA(filler.c_str());
+  EXPECT_EQ(exitCode, 5u) << "message 1036, the disk is full";
+  Folder after = ReadFolder(install);
+  after.erase("kestra32.log");
+  Folder expected = before;
+  expected.erase("kestra32.log");
+  EXPECT_EQ(Names(after), Names(expected));
+  EXPECT_TRUE(after == expected);
+  RemoveTree(install);
 }
 
 }  // namespace
