@@ -138,10 +138,14 @@ bool AppendBackup(HANDLE source, const char* path) {
   record.attributes = GetFileAttributesA(path);
   record.size = GetFileSize(source, &high);
   record.nameBytes = lstrlenA(name);
-  if (high || !GetFileTime(source, &record.created, nullptr, &record.written)) return false;
+  // The backup is read back with positions of 31 bits.
+  DWORD end = backupBytes + sizeof record + record.nameBytes + record.size;
+  if (high || end < backupBytes || end > 0x7FFFFFFF ||
+      !GetFileTime(source, &record.created, nullptr, &record.written))
+    return false;
   if (WriteAll(backupFile, &record, sizeof record) &&
       WriteAll(backupFile, name, record.nameBytes) && CopyBytes(source, backupFile, record.size)) {
-    backupBytes += sizeof record + record.nameBytes + record.size;
+    backupBytes = end;
     RememberBackup(name);
     return true;
   }
