@@ -28,3 +28,12 @@ add_test(NAME e2e.packed_distribution_prepare
 set_tests_properties(e2e.packed_distribution_prepare PROPERTIES FIXTURES_SETUP packed_distribution)
 set_tests_properties(e2e.packed_distribution_test e2e.package_test
                      PROPERTIES FIXTURES_REQUIRED packed_distribution)
+
+# e2e.rollback_test fills a small tmpfs for real where the machine lets it mount one.
+foreach(step mount unmount)
+  add_test(NAME e2e.small_drive_${step}
+           COMMAND ${KS_ROOT}/tests/e2e/small_drive.sh ${step} ${CMAKE_BINARY_DIR})
+endforeach()
+set_tests_properties(e2e.small_drive_mount PROPERTIES FIXTURES_SETUP small_drive)
+set_tests_properties(e2e.small_drive_unmount PROPERTIES FIXTURES_CLEANUP small_drive)
+set_tests_properties(e2e.rollback_test PROPERTIES FIXTURES_REQUIRED small_drive)

@@ -41,6 +41,9 @@ using RetryAttempt = bool (*)(const void* context);
 // tries.
 bool RetryServingMessages(DWORD milliseconds, RetryAttempt attempt, const void* context);
 
+// Reads `count` bytes at `position` of `file`; true when all of them were there.
+bool ReadFileAt(HANDLE file, DWORD position, void* data, DWORD count);
+
 // True when `path` can be opened for reading and writing with no sharing at this moment.
 bool CanOpenExclusively(const char* path);
 

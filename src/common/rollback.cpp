@@ -10,6 +10,7 @@
 namespace {
 
 constexpr char kJournalName[] = "SETUP.JNL";
+constexpr char kBackupName[] = "SETUP.BAK";
 // The last line of a complete journal: no file name holds a '*'.
 constexpr char kJournalEnd[] = "\n*\r\n";
 constexpr DWORD kJournalEndBytes = sizeof kJournalEnd - 1;
@@ -18,6 +19,76 @@ constexpr int kAsideChars = 2 * kPathChars;
 constexpr int kBelowRoot = 3;  // "C:\", or the "\\" of a network path
 
 bool journalActive = false;
+// The backup of the files the run writes over, open while the journal is, and its length.
+HANDLE backupFile;
+DWORD backupBytes;
+
+// One file in the backup: this header, the name's bytes, then the file's bytes.
+struct BackupRecord {
+  DWORD attributes;
+  FILETIME created, written;
+  DWORD size;
+  DWORD nameBytes;
+};
+
+// The names setup.ks and the side files will write, a bit per hash: a file of the install
+// folder whose bit is set is backed up before the first write, all in one flush.
+constexpr DWORD kNameHashes = 1 << 16;
+DWORD namesToWrite[kNameHashes / 32];
+
+// The names backed up under this journal, exactly. A name takes two bytes at least (with its
+// NUL), so the slots stay at least half free; a name that finds no room is backed up again
+// where it is written (the restore keeps its first copy).
+constexpr DWORD kNameSlots = 1 << 16;
+DWORD backedUpSlots[kNameSlots];  // 1 + the name's offset in backedUpNames, or 0
+char backedUpNames[kNameSlots];
+DWORD backedUpBytes;
+
+// Most product files fit whole: one read and one write each.
+BYTE copyBlock[1 << 17];
+
+// Letters compare in either case; any other byte only with itself.
+BYTE Folded(BYTE c) {
+  return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c;
+}
+
+DWORD NameHash(const char* name, int length) {
+  DWORD hash = 0;
+  for (int i = 0; i < length; ++i) hash = hash * 31 + Folded(name[i]);
+  return hash;
+}
+
+bool SameName(const char* a, const char* b) {
+  for (; Folded(*a) == Folded(*b); ++a, ++b)
+    if (!*a) return true;
+  return false;
+}
+
+bool MayBeWritten(const char* name) {
+  DWORD hash = NameHash(name, lstrlenA(name)) % kNameHashes;
+  return (namesToWrite[hash / 32] >> hash % 32) & 1;
+}
+
+// The slot that holds `name`, or the empty one where it would go.
+DWORD* SlotOf(const char* name) {
+  for (DWORD i = NameHash(name, lstrlenA(name));; ++i) {
+    DWORD* slot = &backedUpSlots[i % kNameSlots];
+    if (!*slot || SameName(backedUpNames + *slot - 1, name)) return slot;
+  }
+}
+
+bool IsBackedUp(const char* name) {
+  return *SlotOf(name) != 0;
+}
+
+void RememberBackup(const char* name) {
+  DWORD bytes = lstrlenA(name) + 1;
+  DWORD* slot = SlotOf(name);
+  if (*slot || backedUpBytes + bytes > sizeof backedUpNames) return;
+  CopyText(backedUpNames + backedUpBytes, name, bytes);
+  *slot = backedUpBytes + 1;
+  backedUpBytes += bytes;
+}
 
 // The character after the last backslash of `path`.
 const char* AfterLastSeparator(const char* path) {
@@ -38,6 +109,59 @@ void AsidePath(char* path, const char* name) {
   if (!name[0]) return;
   AppendText(path, "\\", kAsideChars);
   AppendText(path, name, kAsideChars);
+}
+
+bool WriteAll(HANDLE file, const void* data, DWORD count) {
+  DWORD written = 0;
+  return WriteFile(file, data, count, &written, nullptr) && written == count;
+}
+
+// Copies `count` bytes from where `from` stands to where `to` stands.
+bool CopyBytes(HANDLE from, HANDLE to, DWORD count) {
+  while (count) {
+    DWORD chunk = count < sizeof copyBlock ? count : sizeof copyBlock, read = 0;
+    if (!ReadFile(from, copyBlock, chunk, &read, nullptr) || read != chunk ||
+        !WriteAll(to, copyBlock, chunk))
+      return false;
+    count -= chunk;
+  }
+  return true;
+}
+
+// Appends the open file `source` at `path`, read from its start, to the backup. A record cut
+// short goes again: the ones after it must still be found. (GetFileInformationByHandle would
+// tell all in one call, but Wine asks the volume for its serial number each time.)
+bool AppendBackup(HANDLE source, const char* path) {
+  const char* name = AfterLastSeparator(path);
+  BackupRecord record;
+  DWORD high;
+  record.attributes = GetFileAttributesA(path);
+  record.size = GetFileSize(source, &high);
+  record.nameBytes = lstrlenA(name);
+  // The backup is read back with positions of 31 bits.
+  DWORD end = backupBytes + sizeof record + record.nameBytes + record.size;
+  if (high || end < backupBytes || end > 0x7FFFFFFF ||
+      !GetFileTime(source, &record.created, nullptr, &record.written))
+    return false;
+  if (WriteAll(backupFile, &record, sizeof record) &&
+      WriteAll(backupFile, name, record.nameBytes) && CopyBytes(source, backupFile, record.size)) {
+    backupBytes = end;
+    RememberBackup(name);
+    return true;
+  }
+  SetFilePointer(backupFile, backupBytes, nullptr, FILE_BEGIN);
+  SetEndOfFile(backupFile);
+  return false;
+}
+
+// Backs up the install folder's file at `path`; false when it cannot be read.
+bool BackUpFile(const char* path) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool backedUp = AppendBackup(file, path);
+  CloseHandle(file);
+  return backedUp;
 }
 
 using FileVisitor = void (*)(const char* name, void* context);
@@ -63,20 +187,21 @@ struct JournalWriter {
 };
 
 void Put(JournalWriter* writer, const char* text) {
-  DWORD length = lstrlenA(text), written = 0;
-  if (!WriteFile(writer->file, text, length, &written, nullptr) || written != length)
-    writer->complete = false;
+  if (!WriteAll(writer->file, text, lstrlenA(text))) writer->complete = false;
 }
 
+// Lists the file, and backs it up when the run may write it. A file that cannot be read now is
+// tried again where it is written.
 void NoteFile(const char* name, void* context) {
   auto* writer = static_cast<JournalWriter*>(context);
   Put(writer, "\r\n");
   Put(writer, name);
+  if (MayBeWritten(name)) BackUpFile(name);  // the install folder is the current one
 }
 
 // The first line names the first folder level the run creates ("" for none); each further line
-// a file that the install folder holds now. Flushed: the journal is on the disk before the
-// first change it describes.
+// a file that the install folder holds now. The backup, then the journal's last line, are on
+// the disk before the first change they describe.
 bool WriteJournal(const char* path, const char* createdLevel) {
   JournalWriter writer;
   writer.file =
@@ -85,6 +210,7 @@ bool WriteJournal(const char* path, const char* createdLevel) {
   writer.complete = true;
   Put(&writer, createdLevel);
   ForEachFile(setupState.installFolder, NoteFile, &writer);
+  if (!FlushFileBuffers(backupFile)) writer.complete = false;
   Put(&writer, kJournalEnd);
   bool written = writer.complete && FlushFileBuffers(writer.file);
   CloseHandle(writer.file);
@@ -92,11 +218,10 @@ bool WriteJournal(const char* path, const char* createdLevel) {
 }
 
 // A journal read back: its lines, each ended by a NUL. `text` is null when there is no complete
-// journal; nothing was then moved aside under it.
+// journal; nothing was then written under it.
 struct Journal {
   char* text;
   DWORD length;
-  bool restoredAll;
 };
 
 void LoadJournal(const char* path, Journal* journal) {
@@ -104,9 +229,8 @@ void LoadJournal(const char* path, Journal* journal) {
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
-  DWORD size = SetFilePointer(file, 0, nullptr, FILE_END);
-  SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-  char* text = size < kJournalEndBytes || size == INVALID_SET_FILE_POINTER
+  DWORD size = GetFileSize(file, nullptr);
+  char* text = size < kJournalEndBytes || size == INVALID_FILE_SIZE
                    ? nullptr
                    : static_cast<char*>(GlobalAlloc(GMEM_FIXED, size + 1));
   DWORD read = 0;
@@ -142,23 +266,61 @@ void RemoveIfCreated(const char* name, void* context) {
     DeleteFileA(path);
 }
 
-// A file moved aside goes back when the folder held it before the run. Without a journal the
-// run had come to its end (the journal goes first): a file moved aside then comes back only
-// where nothing took its place.
-void PutBack(const char* name, void* context) {
-  auto* journal = static_cast<Journal*>(context);
-  if (lstrcmpiA(name, kJournalName) == 0) return;
-  char aside[kAsideChars], path[kAsideChars];
-  AsidePath(aside, name);
-  InstallFolderPath(path, name);
-  if (journal->text ? !Listed(*journal, name) : FileExists(path)) {
-    DeleteFileA(aside);
-    return;
+// Walks the backup's records from its start, noting where each begins in `starts` when given;
+// their count. A record cut short (the run was cut off while writing it) ends the walk: the
+// file it was for had not been written yet.
+DWORD WalkBackup(HANDLE backup, DWORD* starts) {
+  DWORD end = GetFileSize(backup, nullptr), at = 0, count = 0;
+  BackupRecord record;
+  while (ReadFileAt(backup, at, &record, sizeof record) && record.nameBytes < kPathChars) {
+    DWORD next = at + sizeof record + record.nameBytes + record.size;
+    if (next > end || next < at) break;
+    if (starts) starts[count] = at;
+    ++count;
+    at = next;
   }
-  DeleteFileA(path);
-  if (MoveFileA(aside, path)) return;
-  LogStep("Could not restore %s", path);
-  journal->restoredAll = false;
+  return count;
+}
+
+// Writes the record at `at` back into the install folder, times and attributes included.
+bool RestoreRecord(HANDLE backup, DWORD at) {
+  BackupRecord record;
+  char name[kPathChars], path[kAsideChars];
+  if (!ReadFileAt(backup, at, &record, sizeof record) ||
+      !ReadFileAt(backup, at + sizeof record, name, record.nameBytes))
+    return false;
+  name[record.nameBytes] = '\0';
+  InstallFolderPath(path, name);
+  SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);  // a read-only file takes its bytes too
+  HANDLE file =
+      CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Emptied first: on a full disk the run's bytes make room for the old ones.
+  bool restored = file != INVALID_HANDLE_VALUE && SetEndOfFile(file) &&
+                  CopyBytes(backup, file, record.size) &&
+                  SetFileTime(file, &record.created, nullptr, &record.written);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  SetFileAttributesA(path, record.attributes);
+  if (!restored) LogStep("Could not restore %s", path);
+  return restored;
+}
+
+// Writes every backed-up file back, the last record first: where a name was backed up twice,
+// its first copy is the one from before the run.
+bool RestoreBackup(const char* path) {
+  HANDLE backup =
+      CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (backup == INVALID_HANDLE_VALUE) return true;
+  DWORD count = WalkBackup(backup, nullptr);
+  auto* starts = static_cast<DWORD*>(GlobalAlloc(GMEM_FIXED, count * sizeof(DWORD) + 1));
+  bool restoredAll = starts != nullptr;
+  if (starts) {
+    WalkBackup(backup, starts);
+    while (count--)
+      if (!RestoreRecord(backup, starts[count])) restoredAll = false;
+    GlobalFree(starts);
+  }
+  CloseHandle(backup);
+  return restoredAll;
 }
 
 // Removes the install folder's levels up to `createdLevel` while they are empty.
@@ -175,29 +337,35 @@ void RemoveCreatedLevels(const char* createdLevel) {
   }
 }
 
-void RemoveRollbackFolder(const char* journalPath) {
-  DeleteFileA(journalPath);
-  char folder[kAsideChars];
-  AsidePath(folder, "");
-  RemoveDirectoryA(folder);
+// The journal goes first: without it, what is left counts for nothing.
+void RemoveRollbackFolder() {
+  char path[kAsideChars];
+  AsidePath(path, kJournalName);
+  DeleteFileA(path);
+  AsidePath(path, kBackupName);
+  DeleteFileA(path);
+  AsidePath(path, "");
+  RemoveDirectoryA(path);
 }
 
 // Puts back what the journal of the install folder describes; true when every file came back.
 bool RestoreFromJournal() {
-  char journalPath[kAsideChars], folder[kAsideChars];
-  AsidePath(journalPath, kJournalName);
-  AsidePath(folder, "");
+  char path[kAsideChars];
+  AsidePath(path, kJournalName);
   Journal journal;
-  LoadJournal(journalPath, &journal);
-  journal.restoredAll = true;
-  if (journal.text) ForEachFile(setupState.installFolder, RemoveIfCreated, &journal);
-  ForEachFile(folder, PutBack, &journal);
-  RemoveRollbackFolder(journalPath);
+  LoadJournal(path, &journal);
+  bool restoredAll = true;
+  if (journal.text) {
+    AsidePath(path, kBackupName);
+    restoredAll = RestoreBackup(path);
+    ForEachFile(setupState.installFolder, RemoveIfCreated, &journal);
+  }
+  RemoveRollbackFolder();
   if (journal.text) {
     RemoveCreatedLevels(journal.text);
     GlobalFree(journal.text);
   }
-  return journal.restoredAll;
+  return restoredAll;
 }
 
 void LogRestore(const char* what, bool restoredAll) {
@@ -218,10 +386,9 @@ void FindFirstMissingLevel(char* level) {
   level[0] = '\0';
 }
 
-void DeleteAside(const char* name, void*) {
-  char aside[kAsideChars];
-  AsidePath(aside, name);
-  DeleteFileA(aside);
+void EndBackup() {
+  journalActive = false;
+  CloseHandle(backupFile);
 }
 
 // The test seam's countdown: -2 before the environment was read, -1 without a fault.
@@ -242,9 +409,17 @@ void ReadWriteFault() {
 
 }  // namespace
 
+void NoteNameToWrite(const char* stored, int length) {
+  int base = length;
+  while (base > 0 && stored[base - 1] != '/' && stored[base - 1] != '\\') --base;
+  DWORD hash = NameHash(stored + base, length - base) % kNameHashes;
+  namesToWrite[hash / 32] |= 1u << hash % 32;
+}
+
 bool BeginInstallJournal(char* failedPath) {
-  char journalPath[kAsideChars], folder[kAsideChars];
+  char journalPath[kAsideChars], backupPath[kAsideChars], folder[kAsideChars];
   AsidePath(journalPath, kJournalName);
+  AsidePath(backupPath, kBackupName);
   AsidePath(folder, "");
   failedPath[0] = '\0';
   if (FileExists(folder)) LogRestore("Setup was cut off here before", RestoreFromJournal());
@@ -256,47 +431,50 @@ bool BeginInstallJournal(char* failedPath) {
     if (!EnterInstallPath()) return false;
   }
   CreateDirectoryA(folder, nullptr);
-  if (WriteJournal(journalPath, createdLevel)) {
+  // Names backed up for a folder refused before count for nothing here.
+  memset(backedUpSlots, 0, sizeof backedUpSlots);
+  backedUpBytes = backupBytes = 0;
+  backupFile = CreateFileA(backupPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (backupFile != INVALID_HANDLE_VALUE && WriteJournal(journalPath, createdLevel)) {
     journalActive = true;
     return true;
   }
+  EndBackup();
   CopyText(failedPath, journalPath, kPathChars);
-  RemoveRollbackFolder(journalPath);
+  RemoveRollbackFolder();
   RemoveCreatedLevels(createdLevel);
   return false;
 }
 
-bool SetAsideBeforeWriting(const char* path) {
-  if (!journalActive) return true;
-  char aside[kAsideChars];
-  AsidePath(aside, AfterLastSeparator(path));
-  if (MoveFileA(path, aside) || !FileExists(path)) return true;
-  // Moved aside once already: what lies there now is this run's own.
-  return FileExists(aside) && DeleteFileA(path);
+bool KeepBeforeReplacing(const char* path) {
+  const char* name = AfterLastSeparator(path);
+  if (!journalActive || IsBackedUp(name) || !FileExists(path)) return true;
+  return BackUpFile(path) && FlushFileBuffers(backupFile);
 }
 
 HANDLE CreateInstallFile(const char* path) {
-  HANDLE file =
-      CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file != INVALID_HANDLE_VALUE || !SetAsideBeforeWriting(path)) return file;
-  return CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                     nullptr);
+  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE || GetLastError() != ERROR_ALREADY_EXISTS) return file;
+  const char* name = AfterLastSeparator(path);
+  if (!journalActive || IsBackedUp(name) ||
+      (AppendBackup(file, path) && FlushFileBuffers(backupFile) &&
+       SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0))
+    return file;
+  CloseHandle(file);
+  return INVALID_HANDLE_VALUE;
 }
 
 void CommitInstall() {
   if (!journalActive) return;
-  journalActive = false;
-  char journalPath[kAsideChars], folder[kAsideChars];
-  AsidePath(journalPath, kJournalName);
-  AsidePath(folder, "");
-  DeleteFileA(journalPath);  // from here on the new installation stands
-  ForEachFile(folder, DeleteAside, nullptr);
-  RemoveDirectoryA(folder);
+  EndBackup();
+  RemoveRollbackFolder();  // from its first step on the new installation stands
 }
 
 void RollBackInstall() {
   if (!journalActive) return;
-  journalActive = false;
+  EndBackup();
   LogRestore("Setup has not completed", RestoreFromJournal());
 }
 
@@ -304,13 +482,12 @@ BOOL WriteInstallFile(HANDLE file, const void* data, DWORD count, DWORD* written
   if (writesBeforeFault == -2) ReadWriteFault();
   if (writesBeforeFault > 0 && --writesBeforeFault == 0) {
     if (faultKind == 'w') Sleep(INFINITE);
-    if (faultKind == 's') {
-      Sleep(kFaultPauseMs);
-      return WriteFile(file, data, count, written, nullptr);
+    if (faultKind != 's') {
+      *written = 0;
+      SetLastError(ERROR_DISK_FULL);
+      return FALSE;
     }
-    *written = 0;
-    SetLastError(ERROR_DISK_FULL);
-    return FALSE;
+    Sleep(kFaultPauseMs);
   }
   return WriteFile(file, data, count, written, nullptr);
 }

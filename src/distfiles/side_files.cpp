@@ -56,6 +56,7 @@ UINT CopyBlocks(HANDLE source, HANDLE destination, BYTE* block) {
     setupState.copiedBytes += read;
     MoveMeter();
     if (read < kCopyBlockBytes) {
+      SetEndOfFile(destination);  // written over in place, the file may have been longer
       CopyFileTimes(source, destination);
       return kCopyDone;
     }
@@ -108,6 +109,7 @@ bool ProcessSideFiles(HWND owner, bool copy) {
       if (!CopyRow(path, row)) return false;
     } else {
       setupState.totalBytes += CompressedSize(path, setupState.findData.nFileSizeLow);
+      NoteNameToWrite(kSideFiles[row].name, lstrlenA(kSideFiles[row].name));
     }
   }
   return true;

@@ -116,6 +116,10 @@ PlatformFile CreatePlatformFile(const char* path, uint32_t rootLength, bool crea
       CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+void SetPlatformFileTime(PlatformFile file, uint16_t dosDate, uint16_t dosTime) {
+  SetFileTimeFromDos(HandleOf(file), dosDate, dosTime);
+}
+
 int32_t WritePlatformFile(PlatformFile file, const void* buffer, uint32_t count) {
   DWORD done = 0;
   if (!WriteFile(HandleOf(file), buffer, count, &done, nullptr) && done == 0) return -1;

@@ -1,6 +1,7 @@
 #include "setup/free_space.h"
 
 #include "common/files.h"
+#include "common/rollback.h"
 #include "common/setup_state.h"
 #include "resources/catalogue.h"
 #include "ui/messages.h"
@@ -20,19 +21,16 @@ DWORD Get32(const BYTE* p) {
   return Get16(p) | Get16(p + 2) << 16;
 }
 
-bool ReadAt(HANDLE file, DWORD position, BYTE* buffer, DWORD count) {
-  DWORD read = 0;
-  return SetFilePointer(file, static_cast<LONG>(position), nullptr, FILE_BEGIN) == position &&
-         ReadFile(file, buffer, count, &read, nullptr) && read == count;
-}
-
-// Adds up the records of the central directory in `directory` (`size` bytes).
+// Adds up the records of the central directory in `directory` (`size` bytes), and notes each
+// record's name for the rollback's backup.
 ULONGLONG SumCentralRecords(const BYTE* directory, DWORD size) {
   ULONGLONG total = 0;
   for (DWORD at = 0; at + kCentralFixedBytes <= size;) {
     const BYTE* record = directory + at;
     if (Get32(record) != kCentralSignature) break;
     total += Get32(record + 24);
+    NoteNameToWrite(reinterpret_cast<const char*>(record) + kCentralFixedBytes,
+                    static_cast<int>(Get16(record + 28)));
     at += kCentralFixedBytes + Get16(record + 28) + Get16(record + 30) + Get16(record + 32);
   }
   return total;
@@ -43,14 +41,14 @@ ULONGLONG SumCentralRecords(const BYTE* directory, DWORD size) {
 ULONGLONG SumDirectory(HANDLE file) {
   BYTE end[kEndRecordBytes];
   DWORD position = SetFilePointer(file, -static_cast<LONG>(kEndRecordBytes), nullptr, FILE_END);
-  if (position == INVALID_SET_FILE_POINTER || !ReadAt(file, position, end, kEndRecordBytes) ||
+  if (position == INVALID_SET_FILE_POINTER || !ReadFileAt(file, position, end, kEndRecordBytes) ||
       Get32(end) != kEndSignature)
     return 0;
   DWORD directorySize = Get32(end + 12);
   if (directorySize > position) return 0;
   BYTE* directory = static_cast<BYTE*>(GlobalAlloc(GMEM_FIXED, directorySize + 1));
   ULONGLONG total = 0;
-  if (directory && ReadAt(file, position - directorySize, directory, directorySize))
+  if (directory && ReadFileAt(file, position - directorySize, directory, directorySize))
     total = SumCentralRecords(directory, directorySize);
   if (directory) GlobalFree(directory);
   return total;

@@ -33,7 +33,7 @@ bool FinalizeMainExecutable(HWND owner, const char* folder, const char* name) {
     ShowMessage(owner, MSG_SIDE_FILE_MISSING, MB_ICONERROR, temporaryPath + lstrlenA(folder));
     return false;
   }
-  if (SetAsideBeforeWriting(finalPath) && ReplaceWithTemporary(temporaryPath, finalPath))
+  if (KeepBeforeReplacing(finalPath) && ReplaceWithTemporary(temporaryPath, finalPath))
     return true;
   ShowMessage(owner, MSG_CANNOT_OPEN_FOR_WRITING, MB_ICONERROR, finalPath);
   return false;

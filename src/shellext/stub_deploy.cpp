@@ -53,6 +53,7 @@ bool WriteStubImage(const char* path) {
   bool complete =
       WriteInstallFile(file, stubImage, stubImageSize, &written) && written == stubImageSize;
   if (complete) {
+    SetEndOfFile(file);  // a temporary left by a run cut off may have been longer
     const FILETIME& time = setupState.setupWriteTime;
     SetFileTime(file, &time, &time, &time);
   }
@@ -170,6 +171,6 @@ bool WriteStubLibrary() {
   if (!BuildInstallPath(path, kStubName) || !BuildInstallPath(temporary, kStubTemporaryName))
     return false;
   // The shell's registration names the stub: it is replaced only by a complete image.
-  return WriteStubImage(temporary) && SetAsideBeforeWriting(path) &&
+  return WriteStubImage(temporary) && KeepBeforeReplacing(path) &&
          ReplaceWithTemporary(temporary, path);
 }

@@ -21,12 +21,12 @@ const std::string kRoot = "C:\\ks rollback";
 const std::string kInstall = kRoot + "\\Kestra";
 const char kFault[] = "KS_SETUP_WRITE_FAULT";
 // The side files are the run's writes 1 to 7 in an upgrade (the stub library is up to date),
-// the product's entries the writes after them: 13 is the sixth entry, FILE06.DAT.
-const char kSixthEntry[] = "FILE06.DAT";
+// the product's entries the writes after them: 13 is the sixth entry, after FILE05.DAT.
+const char kFifthEntry[] = "FILE05.DAT";
 
 using Folder = std::map<std::string, std::string>;
 
-// Every file of `path` with its bytes; a folder inside shows as "<name>\".
+// Every file of `path` with its bytes and last-write time; a folder inside shows as "<name>\".
 Folder ReadFolder(const std::string& path) {
   Folder folder;
   WIN32_FIND_DATAA found;
@@ -38,7 +38,9 @@ Folder ReadFolder(const std::string& path) {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
       folder[name + "\\"] = "";
     else
-      folder[name] = ReadFileBytes(path + "\\" + name);
+      folder[name] = ReadFileBytes(path + "\\" + name) + "@" +
+                     std::to_string(found.ftLastWriteTime.dwHighDateTime) + ":" +
+                     std::to_string(found.ftLastWriteTime.dwLowDateTime);
   } while (FindNextFileA(search, &found));
   FindClose(search);
   return folder;
@@ -89,9 +91,10 @@ class RollbackTest : public testing::Test {
     newDist_.SetArchive(MakeZip(Release("2", 9000)));
   }
 
-  DWORD RunQuietly(const Distribution& dist, const std::string& fault = "") {
+  DWORD RunQuietly(const Distribution& dist, const std::string& fault = "",
+                   const std::string& folder = kInstall) {
     FaultScope scope(fault);
-    ChildProcess setup("\"" + dist.SetupExe() + "\" /S \"/D=" + kInstall + "\"");
+    ChildProcess setup("\"" + dist.SetupExe() + "\" /S \"/D=" + folder + "\"");
     EXPECT_TRUE(setup.Wait(120000));
     return setup.ExitCode();
   }
@@ -120,6 +123,10 @@ TEST_F(RollbackTest, AFailedOrCutOffRunLeavesTheFolderAsItWas) {
   const Folder upgraded = Installed(newDist_, &oldDist_);  // release 1's own file stays
   const Folder downgraded = Installed(oldDist_, &oldDist_);
   ASSERT_NE(oldRelease, upgraded);
+  // Release 1 over release 2 writes shorter files over longer ones, in place.
+  Folder backToOld = oldRelease;
+  backToOld["ONLY2.DAT"] = upgraded.at("ONLY2.DAT");
+  EXPECT_TRUE(Installed(oldDist_, &newDist_) == backToOld);
   struct Case {
     const char* what;
     bool upgrade;                    // release 1 installed first
@@ -145,8 +152,10 @@ TEST_F(RollbackTest, AFailedOrCutOffRunLeavesTheFolderAsItWas) {
     if (c.fault.back() == 'w') {
       FaultScope scope(c.fault);
       ChildProcess setup("\"" + newDist_.SetupExe() + "\" /S \"/D=" + kInstall + "\"");
+      // Held at the sixth entry once the fifth is written.
+      const std::string fifth = Release("2", 9000)[4].data;
       ASSERT_TRUE(
-          WaitUntil([] { return PathExists(kInstall + "\\KSSETUP.$$$\\" + kSixthEntry); }, 60000));
+          WaitUntil([&] { return ReadFileBytes(kInstall + "\\" + kFifthEntry) == fifth; }, 60000));
       Sleep(500);
       setup.Terminate();
       EXPECT_TRUE(PathExists(kInstall + "\\KSSETUP.$$$\\SETUP.JNL")) << "the journal is left";
@@ -190,6 +199,39 @@ TEST_F(RollbackTest, ASecondSetupStartedMeanwhileChangesNothing) {
   Folder after = ReadFolder(kInstall);
   after.erase("kestra32.log");
   EXPECT_TRUE(after == newRelease);
+}
+
+// On a 1 MB tmpfs that its fixture mounted, an upgrade pauses at its first write while the
+// drive is filled to its last 48 KB, and then runs out of space for real half-way.
+TEST_F(RollbackTest, ADiskThatFillsUpForRealLeavesTheFolderAsItWas) {
+  const std::string drive = BuildPath("small-drive");
+  if (!PathExists(drive + "\\ON-TMPFS")) GTEST_SKIP() << "no tmpfs could be mounted here";
+  const std::string install = drive + "\\Kestra", filler = drive + "\\FILLER";
+  RemoveTree(install);
+  ASSERT_EQ(RunQuietly(oldDist_, "", install), 0u);
+  const Folder before = ReadFolder(install);
+  DWORD exitCode;
+  {
+    FaultScope scope("1s");
+    ChildProcess setup("\"" + newDist_.SetupExe() + "\" /S \"/D=" + install + "\"");
+    SetEnvironmentVariableA(kFault, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return PathExists(install + "\\KSSETUP.$$$\\SETUP.JNL"); }, 60000));
+    Sleep(1000);
+    ULARGE_INTEGER available, total, free;
+    ASSERT_TRUE(GetDiskFreeSpaceExA((drive + "\\").c_str(), &available, &total, &free));
+    WriteFileBytes(filler, std::string(available.QuadPart - 48 * 1024, 'f'));
+    ASSERT_TRUE(setup.Wait(120000));
+    exitCode = setup.ExitCode();
+  }
+  DeleteFileA(filler.c_str());
+  EXPECT_EQ(exitCode, 5u) << "message 1036, the disk is full";
+  Folder after = ReadFolder(install);
+  after.erase("kestra32.log");
+  Folder expected = before;
+  expected.erase("kestra32.log");
+  EXPECT_EQ(Names(after), Names(expected));
+  EXPECT_TRUE(after == expected);
+  RemoveTree(install);
 }
 
 }  // namespace

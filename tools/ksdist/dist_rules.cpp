@@ -114,7 +114,7 @@ std::string InstalledNameProblem(const std::string& name) {
   if (SameNameIgnoringCase(name, kStubLibraryName))
     return "this is the stub library, which SETUP.EXE writes from its own resources";
   if (SameNameIgnoringCase(name, kRollbackFolderName))
-    return "SETUP.EXE keeps what it moves aside during an installation in a folder of this name";
+    return "SETUP.EXE keeps its journal and backup during an installation in a folder of this name";
   return "";
 }
 

@@ -18,11 +18,9 @@ constexpr const char kMainProgramStoredName[] = "KESTRA32.EX_";  // renamed by S
 constexpr const char kStubLibraryName[] = "KSSHLSTB.DLL";        // written from SETUP.EXE
 
 // The longest product file name that still fits in a Windows path (259 characters) below the
-// install folder setup suggests on a fresh machine, C:\Program Files\Kestra, also where an
-// upgrade moves the installed file of that name aside into the rollback folder.
+// install folder setup suggests on a fresh machine, C:\Program Files\Kestra.
 constexpr const char kSuggestedInstallFolder[] = "C:\\Program Files\\Kestra\\";
-constexpr size_t kLongestProductName =
-    259 - (sizeof kSuggestedInstallFolder - 1) - (sizeof kRollbackFolderName - 1) - 1;
+constexpr size_t kLongestProductName = 259 - (sizeof kSuggestedInstallFolder - 1);
 
 // The path of `name` in `folder`, found as Windows finds it: an exact match first, else any
 // entry whose name differs only in the case of ASCII letters.

@@ -438,16 +438,16 @@ class PackTest(unittest.TestCase):
             ("drive:name.txt", "drive:name.txt: SETUP.EXE refuses to write this name"),
             ("ask?.txt", "ask?.txt: Windows file names cannot hold"),
             ("dots...", "dots...: Windows drops a final dot"),
-            ("x" * 224, "longer than 223 characters"),
+            ("x" * 236, "longer than 235 characters"),
             ("docs/README.TXT", "README.TXT: this is the name of a side file"),
             ("ksshlstb.dll", "ksshlstb.dll: this is the stub library"),
-            ("ksSetup.$$$", "ksSetup.$$$: SETUP.EXE keeps what it moves aside"),
+            ("ksSetup.$$$", "ksSetup.$$$: SETUP.EXE keeps its journal and backup"),
             ("CAF\u00c9.TXT", "SETUP.EXE would install it under the same name as"),
             ("\u2591.txt", "\u2591.txt: SETUP.EXE writes names in the Windows ANSI code page"),
             ("docs/more/kestra.ini", "SETUP.EXE would install it under the same name as"),
             ("KESTRA32.EX_", "KESTRA32.EX_: SETUP.EXE would install it under the same name as"),
         ]
-        self.write("x" * 223, b"the longest name that fits")
+        self.write("x" * 235, b"the longest name that fits")
         self.packed()
         shutil.rmtree(self.dist)
         for name, expected in cases:

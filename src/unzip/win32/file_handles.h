@@ -12,3 +12,11 @@ inline HANDLE HandleOf(PlatformFile file) {
 inline PlatformFile FileOf(HANDLE handle) {
   return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<PlatformFile>(handle);
 }
+
+// Gives the output file the entry's DOS date and time (local time) as its last-write time.
+inline void SetFileTimeFromDos(HANDLE file, uint16_t dosDate, uint16_t dosTime) {
+  FILETIME local, universal;
+  if (DosDateTimeToFileTime(dosDate, dosTime, &local) &&
+      LocalFileTimeToFileTime(&local, &universal))
+    SetFileTime(file, nullptr, nullptr, &universal);
+}

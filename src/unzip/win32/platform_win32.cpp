@@ -1,7 +1,7 @@
 // The Win32 side of the extractor's platform seam that SETUP.EXE and the package stub share:
 // Win32 file calls, the history window from the global heap, OEM names converted with OemToChar
-// and UTF-8 names spelled in the ANSI code page. Creating and writing an output file, and the
-// progress and error half, are each program's own (progress_win32.cpp for SETUP.EXE, whose
+// and UTF-8 names spelled in the ANSI code page. Creating, writing and ending an output file, and
+// the progress and error half, are each program's own (progress_win32.cpp for SETUP.EXE, whose
 // writes go through the install folder's rollback).
 #include <stdlib.h>
 #include <windows.h>
@@ -41,13 +41,6 @@ void ClosePlatformFile(PlatformFile file) {
 
 void DeletePlatformFile(const char* path) {
   DeleteFileA(path);
-}
-
-void SetPlatformFileTime(PlatformFile file, uint16_t dosDate, uint16_t dosTime) {
-  FILETIME local, universal;
-  if (DosDateTimeToFileTime(dosDate, dosTime, &local) &&
-      LocalFileTimeToFileTime(&local, &universal))
-    SetFileTime(HandleOf(file), nullptr, nullptr, &universal);
 }
 
 void* AllocateWindowMemory(uint32_t size) {

@@ -26,6 +26,13 @@ PlatformFile CreatePlatformFile(const char* path, uint32_t rootLength, bool crea
   return FileOf(CreateInstallFile(path));
 }
 
+// The entry's last byte is written: the file ends there (an installed file written over in
+// place may have been longer).
+void SetPlatformFileTime(PlatformFile file, uint16_t dosDate, uint16_t dosTime) {
+  SetEndOfFile(HandleOf(file));
+  SetFileTimeFromDos(HandleOf(file), dosDate, dosTime);
+}
+
 int32_t WritePlatformFile(PlatformFile file, const void* buffer, uint32_t count) {
   DWORD done = 0;
   if (!WriteInstallFile(HandleOf(file), buffer, count, &done) && done == 0) return -1;
