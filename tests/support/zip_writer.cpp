@@ -45,7 +45,9 @@ std::string EncryptTraditional(const std::string& plain, const std::string& pass
 
 size_t ZipWriter::Add(const ZipEntry& entry) {
   uint32_t crc = ZlibCrc32(entry.data);
-  std::string payload = entry.method == kMethodDeflated ? RawDeflate(entry.data) : entry.data;
+  std::string payload = entry.method != kMethodDeflated ? entry.data
+                        : entry.stream                  ? *entry.stream
+                                                        : RawDeflate(entry.data);
   if (entry.password) {
     uint8_t check = entry.checkByte.value_or(
         static_cast<uint8_t>(HasDescriptor(entry) ? entry.dosTime >> 8 : crc >> 24));

@@ -17,6 +17,7 @@ struct ZipEntry {
   std::string name;
   std::string data;     // the entry's content, before compression
   uint16_t method = 0;  // 0 stored, 8 deflated; any other value stores the data as it is
+  std::optional<std::string> stream;          // deflated: this Deflate stream instead of zlib's
   std::optional<std::string> password;        // set: encrypted under this password
   Descriptor descriptor = Descriptor::kNone;  // anything else sets flag bit 3
   // Flag bit 3 with CRC and sizes 0 in the local header, as a writer to a pipe leaves them:

@@ -158,12 +158,19 @@ TEST_F(DataPathTest, AnOutputFileThatCannotBeCreatedIsReported) {
   EXPECT_TRUE(fs::is_directory(OutFile("taken.txt")));
 }
 
+// Also in a folder below the destination that exists, where one call creates the file, and
+// after a file of the same folder has gone in that way.
 TEST_F(DataPathTest, ASymbolicLinkInTheWayIsNotFollowed) {
   WriteBytes(folder_ / "elsewhere.txt", "keep me");
-  fs::create_symlink(folder_ / "elsewhere.txt", OutFile("link.txt"));
-  EXPECT_EQ(Extract(MakeZip({Stored("link.txt", "overwritten")})), kAbortError);
-  EXPECT_EQ(observer_.errors, Strings{Format(MSG_TEXT_1030, OutFile("link.txt"))});
-  EXPECT_EQ(ReadBytes(folder_ / "elsewhere.txt"), "keep me");
+  fs::create_directories(OutFile("sub"));
+  for (const char* name : {"link.txt", "sub/link.txt"}) {
+    fs::create_symlink(folder_ / "elsewhere.txt", OutFile(name));
+    observer_.errors.clear();
+    std::string archive = MakeZip({Stored("sub/first.txt", "1"), Stored(name, "overwritten")});
+    EXPECT_EQ(Extract(archive, {.keepFolders = true}), kAbortError);
+    EXPECT_EQ(observer_.errors, Strings{Format(MSG_TEXT_1030, OutFile(name))});
+    EXPECT_EQ(ReadBytes(folder_ / "elsewhere.txt"), "keep me");
+  }
 }
 
 // Memory for the window, the two buffers and the password copy: whichever is missing, the job

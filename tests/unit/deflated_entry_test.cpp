@@ -257,6 +257,34 @@ TEST_F(DeflatedEntryTest, DamageAndWrongSizesEndTheSameWayOnBothPaths) {
   }
 }
 
+// A stream that reaches back before its entry's start reads the 32 KB window as the entry
+// before it left it (each entry starts at the window's start): the same on both paths, also when
+// ksdist's whole-entry buffer has to grow for it.
+TEST_F(DeflatedEntryTest, DistancesBeforeTheEntryReadTheWindowAsLeft) {
+  std::string first = Sample(Kind::kText, 40000, 51);
+  std::string window = first.substr(32768) + first.substr(7232, 32768 - 7232);
+  std::string second = window.substr(9000, 20000) + Sample(Kind::kBinary, 300000, 52);
+  z_stream z{};
+  ASSERT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY), Z_OK);
+  deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(window.data()), 32768);
+  std::string stream(deflateBound(&z, uLong(second.size())), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(second.data());
+  z.avail_in = uInt(second.size());
+  z.next_out = reinterpret_cast<Bytef*>(stream.data());
+  z.avail_out = uInt(stream.size());
+  ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  stream.resize(z.total_out);
+  deflateEnd(&z);
+  ZipEntry reaching = Entry("second.bin", second, 8, false);
+  reaching.stream = stream;
+  std::string archive = MakeZip({Entry("first.txt", first, 8, false), reaching});
+  for (bool fast : {false, true}) {
+    FastPathScope scope(fast);
+    ASSERT_EQ(Extract(archive, {.reportCrc = true}), 0) << fast;
+    EXPECT_EQ(ReadBytes(OutFile("second.bin")), second) << fast;
+  }
+}
+
 // The archive file itself cut at every byte: a short read ends the job, or the walk reports the
 // missing records; nothing runs on.
 TEST_F(DeflatedEntryTest, EveryTruncatedArchiveEndsItsJob) {
