@@ -45,6 +45,12 @@ void MoveHistoryToWindow() {
   job.historyInWholeEntryBuffer = false;
 }
 
+// How much of the whole-entry buffer has been written since it was allocated. The decoder looks
+// at bytes just ahead of those it writes: a page it met that way first would be handed out twice
+// by the system, once to be read and once more to be written, so each part is written once
+// before the decoder gets there; the part that no entry has needed yet is left alone.
+uint32_t writtenBytes;
+
 // Makes the whole-entry buffer hold `room` bytes after the history, and the history the window's
 // content. A larger buffer keeps what the smaller held: the history stays where it is, and the
 // pages already in use are taken over rather than touched afresh.
@@ -55,11 +61,13 @@ bool HaveWholeEntryBuffer(uint32_t room) {
     if (size / 2 < job.wholeEntryCapacity) size = 2 * job.wholeEntryCapacity;  // fewer moves
     uint8_t* larger = static_cast<uint8_t*>(realloc(job.wholeEntryBuffer, size));
     if (larger == nullptr) return false;
-    // The decoder looks at bytes just ahead of those it writes: a page it met that way first
-    // would be handed out twice by the system, once to be read and once more to be written.
-    memset(larger + job.wholeEntryCapacity, 0, size - job.wholeEntryCapacity);
     job.wholeEntryBuffer = larger;
     job.wholeEntryCapacity = size;
+  }
+  uint32_t used = kHistoryBytes + room + kSlackBytes;
+  if (used > writtenBytes) {
+    memset(job.wholeEntryBuffer + writtenBytes, 0, used - writtenBytes);
+    writtenBytes = used;
   }
   if (!job.historyInWholeEntryBuffer) memcpy(job.wholeEntryBuffer, job.slideWindow, kHistoryBytes);
   job.historyInWholeEntryBuffer = true;
@@ -168,6 +176,7 @@ void ReleaseWholeEntryBuffer() {
   if (!kWholeEntryWindows) return;
   ExtractionJob& job = extractionJob;
   free(job.wholeEntryBuffer);
+  writtenBytes = 0;
   job.wholeEntryBuffer = nullptr;
   job.wholeEntryCapacity = 0;
   job.historyInWholeEntryBuffer = false;
