@@ -314,6 +314,7 @@ bool RestoreRecord(HANDLE backup, DWORD at) {
     return false;
   name[record.nameBytes] = '\0';
   InstallFolderPath(path, name);
+  if (lstrcmpiA(path, setupState.logFile) == 0) return true;  // the log keeps this run's lines
   SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);  // a read-only file takes its bytes too
   HANDLE file =
       CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
