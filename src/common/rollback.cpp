@@ -43,6 +43,11 @@ constexpr DWORD kNameSlots = 1 << 16;
 DWORD backedUpSlots[kNameSlots];  // 1 + the name's offset in backedUpNames, or 0
 char backedUpNames[kNameSlots];
 DWORD backedUpBytes;
+// On Windows NT the backup's handles stay open, by slot, and the run writes through them: a
+// second open and close of each file is what the backup would otherwise cost. (Windows 95 may
+// run out of file handles: there each file is opened again.)
+HANDLE keptFiles[kNameSlots];
+bool keepFiles;
 
 // Most product files fit whole: one read and one write each.
 BYTE copyBlock[1 << 17];
@@ -81,6 +86,14 @@ bool IsBackedUp(const char* name) {
   return *SlotOf(name) != 0;
 }
 
+// The kept handle of `name`'s file, or null. It is the caller's from here on.
+HANDLE TakeKeptFile(const char* name) {
+  HANDLE* kept = &keptFiles[SlotOf(name) - backedUpSlots];
+  HANDLE file = *kept;
+  *kept = nullptr;
+  return file;
+}
+
 void RememberBackup(const char* name) {
   DWORD bytes = lstrlenA(name) + 1;
   DWORD* slot = SlotOf(name);
@@ -88,6 +101,14 @@ void RememberBackup(const char* name) {
   CopyText(backedUpNames + backedUpBytes, name, bytes);
   *slot = backedUpBytes + 1;
   backedUpBytes += bytes;
+}
+
+// Keeps `file` open for the run as the file of the backed-up `name`, where that is done.
+bool KeepFile(const char* name, HANDLE file) {
+  HANDLE* kept = &keptFiles[SlotOf(name) - backedUpSlots];
+  if (!keepFiles || !IsBackedUp(name) || *kept) return false;
+  *kept = file;
+  return true;
 }
 
 // The character after the last backslash of `path`.
@@ -154,13 +175,15 @@ bool AppendBackup(HANDLE source, const char* path) {
   return false;
 }
 
-// Backs up the install folder's file at `path`; false when it cannot be read.
-bool BackUpFile(const char* path) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+// Backs up the install folder's file at `path`; false when it cannot be read. With `keep`, it
+// is opened for writing too, shared as the log file is, and may stay open for the run.
+bool BackUpFile(const char* path, bool keep = false) {
+  HANDLE file = CreateFileA(path, keep ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   bool backedUp = AppendBackup(file, path);
-  CloseHandle(file);
+  if (!backedUp || !keep || !KeepFile(AfterLastSeparator(path), file)) CloseHandle(file);
   return backedUp;
 }
 
@@ -196,7 +219,7 @@ void NoteFile(const char* name, void* context) {
   auto* writer = static_cast<JournalWriter*>(context);
   Put(writer, "\r\n");
   Put(writer, name);
-  if (MayBeWritten(name)) BackUpFile(name);  // the install folder is the current one
+  if (MayBeWritten(name)) BackUpFile(name, true);  // the install folder is the current one
 }
 
 // The first line names the first folder level the run creates ("" for none); each further line
@@ -291,6 +314,7 @@ bool RestoreRecord(HANDLE backup, DWORD at) {
     return false;
   name[record.nameBytes] = '\0';
   InstallFolderPath(path, name);
+  if (lstrcmpiA(path, setupState.logFile) == 0) return true;  // the log keeps this run's lines
   SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);  // a read-only file takes its bytes too
   HANDLE file =
       CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -389,6 +413,10 @@ void FindFirstMissingLevel(char* level) {
 void EndBackup() {
   journalActive = false;
   CloseHandle(backupFile);
+  for (HANDLE& file : keptFiles) {
+    if (file) CloseHandle(file);
+    file = nullptr;
+  }
 }
 
 // The test seam's countdown: -2 before the environment was read, -1 without a fault.
@@ -434,6 +462,7 @@ bool BeginInstallJournal(char* failedPath) {
   // Names backed up for a folder refused before count for nothing here.
   memset(backedUpSlots, 0, sizeof backedUpSlots);
   backedUpBytes = backupBytes = 0;
+  keepFiles = !(GetVersion() & 0x80000000);
   backupFile = CreateFileA(backupPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (backupFile != INVALID_HANDLE_VALUE && WriteJournal(journalPath, createdLevel)) {
@@ -447,13 +476,24 @@ bool BeginInstallJournal(char* failedPath) {
   return false;
 }
 
+void ReleaseInstallFile(const char* name) {
+  HANDLE file = TakeKeptFile(name);
+  if (file) CloseHandle(file);
+}
+
 bool KeepBeforeReplacing(const char* path) {
   const char* name = AfterLastSeparator(path);
+  ReleaseInstallFile(name);
   if (!journalActive || IsBackedUp(name) || !FileExists(path)) return true;
   return BackUpFile(path) && FlushFileBuffers(backupFile);
 }
 
 HANDLE CreateInstallFile(const char* path) {
+  HANDLE kept = TakeKeptFile(AfterLastSeparator(path));
+  if (kept) {
+    SetFilePointer(kept, 0, nullptr, FILE_BEGIN);
+    return kept;
+  }
   HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE || GetLastError() != ERROR_ALREADY_EXISTS) return file;

@@ -16,6 +16,10 @@ void NoteNameToWrite(const char* stored, int length);
 // (undone again); `failedPath` then names what could not be written.
 bool BeginInstallJournal(char* failedPath);
 
+// Closes the handle that the backup may have kept open on the install folder's file `name`, for
+// a step that must open it alone.
+void ReleaseInstallFile(const char* name);
+
 // Before the install folder's file at `path` is deleted or replaced: backs it up unless that
 // is done. False when it exists and cannot be backed up. Without a journal it does nothing.
 bool KeepBeforeReplacing(const char* path);

@@ -118,6 +118,9 @@ int DeployStubLibrary(HWND dialog) {
   }
   char stubPath[kPathChars];
   char workerPath[kPathChars];
+  // Whether the shell holds them is asked of the files alone.
+  ReleaseInstallFile(kStubName);
+  ReleaseInstallFile(kWorkerName);
   FindInstalledFile(stubPath, kStubName);
   if (stubPath[0]) CompareStubVersion(stubPath);
   FindInstalledFile(workerPath, kWorkerName);

@@ -61,6 +61,7 @@ const std::map<std::string, std::set<std::string>> kAllowedImports = {
         "GetSystemDirectoryA",
         "GetTempPathA",
         "GetTickCount",
+        "GetVersion",
         "GetVersionExA",
         "GlobalAlloc",
         "GlobalFree",
