@@ -27,10 +27,11 @@ ULONGLONG SumCentralRecords(const BYTE* directory, DWORD size) {
   ULONGLONG total = 0;
   for (DWORD at = 0; at + kCentralFixedBytes <= size;) {
     const BYTE* record = directory + at;
-    if (Get32(record) != kCentralSignature) break;
+    DWORD nameBytes = Get16(record + 28);
+    if (Get32(record) != kCentralSignature || at + kCentralFixedBytes + nameBytes > size) break;
     total += Get32(record + 24);
     NoteNameToWrite(reinterpret_cast<const char*>(record) + kCentralFixedBytes,
-                    static_cast<int>(Get16(record + 28)));
+                    static_cast<int>(nameBytes));
     at += kCentralFixedBytes + Get16(record + 28) + Get16(record + 30) + Get16(record + 32);
   }
   return total;
