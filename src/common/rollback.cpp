@@ -15,7 +15,7 @@ constexpr char kBackupName[] = "SETUP.BAK";
 constexpr char kJournalEnd[] = "\n*\r\n";
 constexpr DWORD kJournalEndBytes = sizeof kJournalEnd - 1;
 // A path in the rollback folder may pass kPathChars; the file call then refuses it, whole.
-constexpr int kAsideChars = 2 * kPathChars;
+constexpr int kFolderPathChars = 2 * kPathChars;
 constexpr int kBelowRoot = 3;  // "C:\", or the "\\" of a network path
 
 bool journalActive = false;
@@ -121,15 +121,15 @@ const char* AfterLastSeparator(const char* path) {
 
 // installFolder + `name`, or the rollback folder's `name` ("" for the folder itself).
 void InstallFolderPath(char* path, const char* name) {
-  CopyText(path, setupState.installFolder, kAsideChars);
-  AppendText(path, name, kAsideChars);
+  CopyText(path, setupState.installFolder, kFolderPathChars);
+  AppendText(path, name, kFolderPathChars);
 }
 
-void AsidePath(char* path, const char* name) {
+void RollbackFolderPath(char* path, const char* name) {
   InstallFolderPath(path, kRollbackFolderName);
   if (!name[0]) return;
-  AppendText(path, "\\", kAsideChars);
-  AppendText(path, name, kAsideChars);
+  AppendText(path, "\\", kFolderPathChars);
+  AppendText(path, name, kFolderPathChars);
 }
 
 bool WriteAll(HANDLE file, const void* data, DWORD count) {
@@ -191,10 +191,10 @@ using FileVisitor = void (*)(const char* name, void* context);
 
 // Calls `visit` with the name of each file (not folder) right in `folder`.
 void ForEachFile(const char* folder, FileVisitor visit, void* context) {
-  char pattern[kAsideChars];
-  CopyText(pattern, folder, kAsideChars);
+  char pattern[kFolderPathChars];
+  CopyText(pattern, folder, kFolderPathChars);
   AppendSeparator(pattern);
-  AppendText(pattern, "*", kAsideChars);
+  AppendText(pattern, "*", kFolderPathChars);
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(pattern, &found);
   if (search == INVALID_HANDLE_VALUE) return;
@@ -283,7 +283,7 @@ bool Listed(const Journal& journal, const char* name) {
 // A file of the install folder that the journal does not list was made by the run (the log
 // excepted, which may lie there).
 void RemoveIfCreated(const char* name, void* context) {
-  char path[kAsideChars];
+  char path[kFolderPathChars];
   InstallFolderPath(path, name);
   if (!Listed(*static_cast<Journal*>(context), name) && lstrcmpiA(path, setupState.logFile) != 0)
     DeleteFileA(path);
@@ -308,7 +308,7 @@ DWORD WalkBackup(HANDLE backup, DWORD* starts) {
 // Writes the record at `at` back into the install folder, times and attributes included.
 bool RestoreRecord(HANDLE backup, DWORD at) {
   BackupRecord record;
-  char name[kPathChars], path[kAsideChars];
+  char name[kPathChars], path[kFolderPathChars];
   if (!ReadFileAt(backup, at, &record, sizeof record) ||
       !ReadFileAt(backup, at + sizeof record, name, record.nameBytes))
     return false;
@@ -363,24 +363,24 @@ void RemoveCreatedLevels(const char* createdLevel) {
 
 // The journal goes first: without it, what is left counts for nothing.
 void RemoveRollbackFolder() {
-  char path[kAsideChars];
-  AsidePath(path, kJournalName);
+  char path[kFolderPathChars];
+  RollbackFolderPath(path, kJournalName);
   DeleteFileA(path);
-  AsidePath(path, kBackupName);
+  RollbackFolderPath(path, kBackupName);
   DeleteFileA(path);
-  AsidePath(path, "");
+  RollbackFolderPath(path, "");
   RemoveDirectoryA(path);
 }
 
 // Puts back what the journal of the install folder describes; true when every file came back.
 bool RestoreFromJournal() {
-  char path[kAsideChars];
-  AsidePath(path, kJournalName);
+  char path[kFolderPathChars];
+  RollbackFolderPath(path, kJournalName);
   Journal journal;
   LoadJournal(path, &journal);
   bool restoredAll = true;
   if (journal.text) {
-    AsidePath(path, kBackupName);
+    RollbackFolderPath(path, kBackupName);
     restoredAll = RestoreBackup(path);
     ForEachFile(setupState.installFolder, RemoveIfCreated, &journal);
   }
@@ -445,10 +445,10 @@ void NoteNameToWrite(const char* stored, int length) {
 }
 
 bool BeginInstallJournal(char* failedPath) {
-  char journalPath[kAsideChars], backupPath[kAsideChars], folder[kAsideChars];
-  AsidePath(journalPath, kJournalName);
-  AsidePath(backupPath, kBackupName);
-  AsidePath(folder, "");
+  char journalPath[kFolderPathChars], backupPath[kFolderPathChars], folder[kFolderPathChars];
+  RollbackFolderPath(journalPath, kJournalName);
+  RollbackFolderPath(backupPath, kBackupName);
+  RollbackFolderPath(folder, "");
   failedPath[0] = '\0';
   if (FileExists(folder)) LogRestore("Setup was cut off here before", RestoreFromJournal());
 
