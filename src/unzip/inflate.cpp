@@ -334,6 +334,17 @@ struct KeptTail {
   ~KeptTail() { memcpy(at, bytes, sizeof bytes); }
 };
 
+// A match of `length` bytes from `source` to `pos`, in chunks where `chunks`, else as words of
+// its 1, 2 or 4 bytes' pattern.
+void CopyMatchFast(uint8_t* window, unsigned pos, unsigned source, unsigned distance,
+                   unsigned length, bool chunks) {
+  if (chunks) {
+    CopyChunks(window + pos, window + source, length);
+  } else {
+    CopyWordRepeat(window + pos, distance, length);
+  }
+}
+
 // What the fast loop's bit budget rests on: a refill leaves at least 56 bits; a Deflate code
 // has at most 15 bits (RFC 1951 3.2.2), a length at most 5 extra bits and a distance 13
 // (3.2.5); each round starts with at least kRoundStartBits.
@@ -575,10 +586,11 @@ unsigned TakeValue(FastBits& bits, const CodeEntry* slot) {
 // codes. Two bytes are stored either way; after a single literal the second is not yet the
 // output's, and the window's older content there, which a distance of 32,768 reads, goes to
 // `kept` first.
+template <bool kRing>
 void PutLiterals(FastBits& bits, uint8_t* window, unsigned& pos, uint8_t& kept, uint32_t entry) {
   bits.DropEntry(entry);
   unsigned count = 1 + (entry >> 8 & 1);
-  kept = window[pos + count];
+  if (kRing) kept = window[pos + count];
   StoreTwo(window + pos, entry >> 16);
   pos += count;
 }
@@ -595,6 +607,7 @@ void PutLiterals(FastBits& bits, uint8_t* window, unsigned& pos, uint8_t& kept, 
 // window's older content, which a single literal's second byte may have overwritten: it goes
 // back before each match, whose source may begin there, and at the end. What was taken goes
 // back to `d` and the data path at the end.
+template <bool kRing>
 int DecodeStretch(Decoder& d, const InputSpan& span, const BlockCodes& codes) {
   FastBits bits{d.buffer, d.count, span.cursor};
   const uint8_t* const end = span.end;
@@ -621,13 +634,13 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const BlockCodes& codes) {
     static_assert(kRefillBits - 2 * kFastLiteralBits >= kFastLiteralBits);
     static_assert(kRefillBits - 3 * kFastLiteralBits >= kRoundStartBits);
     if (entry & kFastLiteral) {
-      PutLiterals(bits, window, pos, kept, entry);
+      PutLiterals<kRing>(bits, window, pos, kept, entry);
       entry = literals[bits.Peek(kLiteralMask)];
       if (entry & kFastLiteral) {
-        PutLiterals(bits, window, pos, kept, entry);
+        PutLiterals<kRing>(bits, window, pos, kept, entry);
         entry = literals[bits.Peek(kLiteralMask)];
         if (entry & kFastLiteral) {
-          PutLiterals(bits, window, pos, kept, entry);
+          PutLiterals<kRing>(bits, window, pos, kept, entry);
           continue;
         }
       }
@@ -648,7 +661,7 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const BlockCodes& codes) {
       }
       if (leaf->op == kOpLiteral) {
         window[pos++] = uint8_t(leaf->value);
-        kept = window[pos];
+        if (kRing) kept = window[pos];
         continue;
       }
       if (leaf->op == kOpEndOfBlock) {
@@ -676,18 +689,18 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const BlockCodes& codes) {
     }
     // The common matches in chunks or words; the rest (sources that run past the window's end,
     // targets near it, distances of 3, 5, 6 and 7) as the byte-wise path copies them.
-    window[pos] = kept;
-    unsigned source = SourceOf(d, pos, distance);
-    unsigned further = source > pos ? source : pos;
+    if (kRing) window[pos] = kept;
+    unsigned source = kRing ? SourceOf(d, pos, distance) : pos - distance;
+    unsigned further = kRing && source > pos ? source : pos;
     bool chunks = distance >= 8 && further + length <= copyEnd;
-    bool words = distance < 8 && (0x16u >> distance & 1) != 0 && distance <= pos &&
+    bool words = distance < 8 && (0x16u >> distance & 1) != 0 && (!kRing || distance <= pos) &&
                  pos + length <= copyEnd;  // a distance of 1, 2 or 4
     if (chunks || words) {
-      KeptTail tail(window + pos + length);
-      if (chunks) {
-        CopyChunks(window + pos, window + source, length);
+      if (kRing) {
+        KeptTail tail(window + pos + length);
+        CopyMatchFast(window, pos, source, distance, length, chunks);
       } else {
-        CopyWordRepeat(window + pos, distance, length);
+        CopyMatchFast(window, pos, source, distance, length, chunks);
       }
       pos += length;
     } else {
@@ -695,9 +708,9 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const BlockCodes& codes) {
       CopyMatch(careful, distance, length);
       pos = careful.pos;
     }
-    kept = window[pos];
+    if (kRing) kept = window[pos];
   } while (bits.in <= lastRound && pos < roundEnd);
-  window[pos] = kept;
+  if (kRing) window[pos] = kept;
   d.pos = pos;
   HandBack(d, bits, span.cursor);
   return result;
@@ -719,7 +732,8 @@ int DecodeSymbolsFast(Decoder& d, const CodeEntry* literalTable, const CodeEntry
         BuildFastTable(lengths + literalCount, distanceCount, false);
         tablesBuilt = true;
       }
-      result = DecodeStretch(d, span, codes);
+      result = WindowStart(d) == 0 ? DecodeStretch<true>(d, span, codes)
+                                   : DecodeStretch<false>(d, span, codes);
     } else {
       result = DecodeOneSymbol(d, literalTable, distanceTable, literalBits, distanceBits);
     }

@@ -273,8 +273,19 @@ bool resolvesBeneath = true;  // false once the kernel turned such a call down a
 void ForgetLastFolder() {
   if (lastFolder.folder >= 0) close(lastFolder.folder);
   lastFolder.folder = -1;
+}
+
+void ForgetFolders() {
+  ForgetLastFolder();
   if (rootFolder.folder >= 0) close(rootFolder.folder);
   rootFolder.folder = -1;
+}
+
+// The destination folder as kept open for the job when `path` begins with it, else -1.
+int KeptRoot(const char* path, uint32_t rootLength) {
+  const RootFolder& r = rootFolder;
+  bool same = r.folder >= 0 && r.length == rootLength && memcmp(r.path, path, rootLength) == 0;
+  return same ? r.folder : -1;
 }
 
 // Opens the folder `name` in `folder` without following a link, creating it first when asked
@@ -287,14 +298,15 @@ int OpenSubfolder(int folder, const char* name, bool create) {
   return openat(folder, name, kFlags);
 }
 
-// Walks the folders of `path` below its first `rootLength` characters; returns the last one
-// open, or -1.
+// Walks the folders of `path` below its first `rootLength` characters, from the destination
+// folder kept open where it is; returns the last one open, or -1.
 int OpenFolders(const char* path, uint32_t rootLength, const char* last, bool createFolders) {
   char root[PATH_MAX];
   if (rootLength >= sizeof root) return -1;
   memcpy(root, path, rootLength);
   root[rootLength] = '\0';
-  int folder = open(rootLength ? root : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int kept = KeptRoot(path, rootLength);
+  int folder = kept >= 0 ? kept : open(rootLength ? root : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   for (const char* component = path + rootLength; folder >= 0 && component <= last;) {
     const char* slash = strchr(component, '/');
     char name[PATH_MAX];
@@ -302,7 +314,7 @@ int OpenFolders(const char* path, uint32_t rootLength, const char* last, bool cr
     memcpy(name, component, length);
     name[length] = '\0';
     int next = OpenSubfolder(folder, name, createFolders);
-    close(folder);
+    if (folder != kept) close(folder);
     folder = next;
     component = slash + 1;
   }
@@ -317,7 +329,7 @@ constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEX
 int CreateBeneathRoot(const char* path, uint32_t rootLength, const char* below) {
   RootFolder& r = rootFolder;
   if (!resolvesBeneath || rootLength >= sizeof r.path) return -1;
-  if (r.folder < 0 || r.length != rootLength || memcmp(r.path, path, rootLength) != 0) {
+  if (KeptRoot(path, rootLength) < 0) {
     if (r.folder >= 0) close(r.folder);
     memcpy(r.path, path, rootLength);
     r.path[rootLength] = '\0';
@@ -414,7 +426,7 @@ int32_t SeekPlatformFileToEnd(PlatformFile file) {
 void ClosePlatformFile(PlatformFile file) {
   if (IsArchive(file)) {
     archiveReader.file = -1;
-    ForgetLastFolder();  // the job ends: its folders may go
+    ForgetFolders();  // the job ends: its folders may go
   }
   close(static_cast<int>(file));
 }
