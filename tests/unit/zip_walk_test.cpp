@@ -115,6 +115,15 @@ TEST_F(ZipWalkTest, StoredFoldersAreKeptOnlyWhenAskedAndCreatedSafely) {
     EXPECT_EQ(observer_.errors, Strings{Format(MSG_TEXT_1030, OutFile("bin/KESTRA32.EX_"))});
     EXPECT_TRUE(ListFiles(folder_ / "elsewhere").empty()) << inTheWay;
   }
+
+  // A link further down, above a folder still to be made: nothing is made through it.
+  fs::remove_all(Out());
+  fs::create_directories(OutFile("docs"));
+  fs::create_directory_symlink(folder_ / "elsewhere", OutFile("docs/deep"));
+  observer_.errors.clear();
+  EXPECT_EQ(Extract(archive, {.keepFolders = true}), kAbortError);
+  EXPECT_EQ(observer_.errors, Strings{Format(MSG_TEXT_1030, OutFile("docs/deep/er/guide.txt"))});
+  EXPECT_TRUE(fs::is_empty(folder_ / "elsewhere"));
 }
 
 // Names that cannot be written as an ordinary file inside the destination folder end the job

@@ -346,6 +346,58 @@ int CreateBeneathRoot(const char* path, uint32_t rootLength, const char* below) 
   return file;
 }
 
+// Opens the folder `below` (a path of `length` characters, none of them a slash at its end)
+// beneath the destination folder, as a handle to create in, refusing every link and every way
+// out; -1 with errno set otherwise. No characters stand for the destination folder itself.
+int OpenBeneathRoot(const char* below, size_t length) {
+  if (length == 0) return dup(rootFolder.folder);
+  char name[PATH_MAX];
+  if (length >= sizeof name) return -1;
+  memcpy(name, below, length);
+  name[length] = '\0';
+  struct open_how how = {};
+  how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
+  return static_cast<int>(syscall(SYS_openat2, rootFolder.folder, name, &how, sizeof how));
+}
+
+// Creates the folders of `below` (up to its last slash, at `last`) that are missing beneath the
+// destination folder, the last of them at least: the deepest one there is opened with one call,
+// and each missing one below it is made and, where another follows, opened without following a
+// link. False when a folder
+// on the way is anything but a folder or cannot be made; the walk one folder at a time decides.
+bool CreateFoldersBeneathRoot(const char* below, const char* last) {
+  // The end of the deepest folder that may exist, going up one folder at a time: the file's own
+  // folder was found missing.
+  const char* end = last;
+  auto goUp = [&end, below] {
+    while (end > below && end[-1] != '/') --end;
+    if (end > below) --end;
+  };
+  goUp();
+  int folder;
+  while ((folder = OpenBeneathRoot(below, static_cast<size_t>(end - below))) < 0) {
+    if (errno != ENOENT || end == below) return false;
+    goUp();
+  }
+  for (const char* component = end == below ? below : end + 1; component <= last;) {
+    const char* slash = strchr(component, '/');
+    char name[PATH_MAX];
+    size_t length = static_cast<size_t>(slash - component);
+    memcpy(name, component, length);
+    name[length] = '\0';
+    int next = -1;
+    if (length > 0 && (mkdirat(folder, name, 0777) == 0 || errno == EEXIST) && slash != last)
+      next = openat(folder, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    close(folder);
+    if (slash == last) return length > 0;
+    if (next < 0) return false;
+    folder = next;
+    component = slash + 1;
+  }
+  return false;
+}
+
 }  // namespace
 
 // Below the destination folder the path is walked one folder at a time, each opened without
@@ -353,7 +405,8 @@ int CreateBeneathRoot(const char* path, uint32_t rootLength, const char* below) 
 // one, also without following a link: the entry is written where the path shown says, whatever
 // the folders below the destination hold or come to hold meanwhile. The next file for the same
 // folder in the job goes into the folder so opened. Where the kernel can resolve the path with
-// the same refusals itself, the file is created in one call from the destination folder.
+// the same refusals itself, the file is created in one call from the destination folder, after
+// the folders it found missing have been made from the deepest one there.
 PlatformFile CreatePlatformFile(const char* path, uint32_t rootLength, bool createFolders) {
   const char* last = strrchr(path + rootLength, '/');
   // A name right in the destination folder: the same as opening that folder first, in one call.
@@ -362,6 +415,9 @@ PlatformFile CreatePlatformFile(const char* path, uint32_t rootLength, bool crea
     return file < 0 ? kNoFile : file;
   }
   int beneath = CreateBeneathRoot(path, rootLength, path + rootLength);
+  if (beneath < 0 && errno == ENOENT && createFolders && KeptRoot(path, rootLength) >= 0 &&
+      CreateFoldersBeneathRoot(path + rootLength, last))
+    beneath = CreateBeneathRoot(path, rootLength, path + rootLength);
   if (beneath >= 0) return beneath;
   size_t length = static_cast<size_t>(last - path);
   LastFolder& f = lastFolder;
