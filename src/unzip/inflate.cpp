@@ -416,6 +416,23 @@ struct FastTables {
 
 FastTables fastTables;
 
+// ksdist's fast tables take the order of the block's codes from the decode table builder, which
+// has sorted them already: the literal/length code's and the distance code's symbols by code
+// length and then by symbol, those of length l from `starts[l]` up to `starts[l + 1]`. SETUP.EXE,
+// built for size, sorts them again.
+#if defined(__OPTIMIZE_SIZE__)
+constexpr bool kKeepSortedCodes = false;
+#else
+constexpr bool kKeepSortedCodes = true;
+#endif
+
+struct SortedCode {
+  unsigned starts[kMaxCodeBits + 2];
+  uint16_t order[kMaxSymbols];
+};
+
+SortedCode sortedCodes[2];  // the literal/length code's, the distance code's
+
 // The next code of `length` bits after `pattern`, both bit-reversed: the ones from the top down
 // to the first zero, and that zero, flip (all of them after the last code, which gives 0).
 unsigned NextReversed(unsigned pattern, unsigned length) {
@@ -470,6 +487,18 @@ void PairLiterals(uint32_t* fast, unsigned fastBits, const uint16_t* order, cons
   }
 }
 
+// Keeps the decode table builder's sort of the literal/length code (`simpleCount` 257) or of
+// the distance code (0) for the fast tables: `sorted` holds the symbols with codes, `counts`
+// how many have each length.
+void KeepSortedCode(unsigned simpleCount, const unsigned* counts, const uint16_t* sorted) {
+  if (simpleCount != 257 && simpleCount != 0) return;
+  SortedCode& kept = sortedCodes[simpleCount == 0];
+  kept.starts[0] = kept.starts[1] = 0;
+  for (unsigned length = 1; length <= kMaxCodeBits; length++)
+    kept.starts[length + 1] = kept.starts[length] + counts[length];
+  if (sorted) memcpy(kept.order, sorted, sizeof(uint16_t) * kept.starts[kMaxCodeBits + 1]);
+}
+
 // Fills the fast table of the literal/length code (`literals`) or of the distance code from the
 // code's `count` code lengths, which the decode table builder has accepted: slot i says what the
 // stream bits i are, as far as i's bits reach. The table is made by
@@ -486,18 +515,25 @@ void BuildFastTable(const unsigned* lengths, unsigned count, bool literals) {
   const uint16_t* const extraList = literals ? LengthExtra : DistanceExtra;
   // The symbols with codes of up to fastBits bits, by length and then by symbol: those of length
   // l from starts[l] up to starts[l + 1].
-  unsigned starts[kMaxCodeBits + 2] = {};
-  for (unsigned s = 0; s < count; s++) {
-    if (lengths[s] - 1 < fastBits) starts[lengths[s] + 1]++;
-  }
-  unsigned next[kMaxCodeBits + 1];
-  for (unsigned length = 0; length <= fastBits; length++) {
-    starts[length + 1] += starts[length];
-    next[length] = starts[length];
-  }
-  uint16_t order[kMaxSymbols];
-  for (unsigned s = 0; s < count; s++) {
-    if (lengths[s] - 1 < fastBits) order[next[lengths[s]]++] = uint16_t(s);
+  unsigned ownStarts[kMaxCodeBits + 2] = {};
+  uint16_t ownOrder[kMaxSymbols];
+  const unsigned* starts = ownStarts;
+  const uint16_t* order = ownOrder;
+  if (kKeepSortedCodes) {
+    starts = sortedCodes[literals ? 0 : 1].starts;
+    order = sortedCodes[literals ? 0 : 1].order;
+  } else {
+    for (unsigned s = 0; s < count; s++) {
+      if (lengths[s] - 1 < fastBits) ownStarts[lengths[s] + 1]++;
+    }
+    unsigned next[kMaxCodeBits + 1];
+    for (unsigned length = 0; length <= fastBits; length++) {
+      ownStarts[length + 1] += ownStarts[length];
+      next[length] = ownStarts[length];
+    }
+    for (unsigned s = 0; s < count; s++) {
+      if (lengths[s] - 1 < fastBits) ownOrder[next[lengths[s]]++] = uint16_t(s);
+    }
   }
   uint16_t patterns[kMaxSymbols];
   unsigned pattern = 0;
@@ -1013,6 +1049,7 @@ int BuildDecodeTable(const unsigned* lengths, unsigned count, unsigned simpleCou
     counts[lengths[s]]++;
   }
   if (counts[0] == count) {
+    if (kKeepSortedCodes) KeepSortedCode(simpleCount, counts, nullptr);
     *lookupBits = 0;
     return kInflateOk;
   }
@@ -1047,6 +1084,7 @@ int BuildDecodeTable(const unsigned* lengths, unsigned count, unsigned simpleCou
   for (unsigned s = 0; s < count; s++) {
     if (lengths[s] != 0) sorted[next[lengths[s]]++] = uint16_t(s);
   }
+  if (kKeepSortedCodes) KeepSortedCode(simpleCount, counts, sorted);
   counts[longest] += unsigned(open);
 
   TableLevel levels[kMaxCodeBits + 1];
