@@ -207,6 +207,20 @@ const uint8_t* RevealInput(const uint8_t* upTo) {
   return job.inputPlainEnd;
 }
 
+// Only ksdist's fast loop takes the decryption over.
+#if !defined(__OPTIMIZE_SIZE__)
+InputDecryption TakeInputDecryption() {
+  const ExtractionJob& job = extractionJob;
+  bool readable = job.inputPlainEnd == job.inputCursor + job.inputCount;
+  return {decryptionKeys, readable ? nullptr : job.inputPlainEnd};
+}
+
+void GiveBackInputDecryption(InputDecryption decryption) {
+  decryptionKeys = decryption.keys;
+  extractionJob.inputPlainEnd = decryption.readableEnd;
+}
+#endif
+
 void TakeInput(uint32_t count) {
   extractionJob.inputCursor += count;
   extractionJob.inputCount -= count;

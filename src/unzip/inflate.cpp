@@ -586,6 +586,24 @@ const uint8_t* RevealAhead(const uint8_t* in, const uint8_t* end) {
   return readable == end ? end : readable - kRevealAhead;
 }
 
+// ksdist runs the decryption within the fast loop; SETUP.EXE, built for size, calls the data
+// path for it.
+#if defined(__OPTIMIZE_SIZE__)
+constexpr bool kInlineDecryption = false;
+#else
+constexpr bool kInlineDecryption = true;
+#endif
+
+// The same with the block's decryption taken over by the loop, whose locals keep its keys: the
+// call is always inlined, or the keys would go through memory each time.
+__attribute__((always_inline)) inline const uint8_t* RevealAhead(InputDecryption& decryption,
+                                                                 const uint8_t* in,
+                                                                 const uint8_t* end) {
+  const uint8_t* upTo = in + kRevealAhead < end ? in + kRevealAhead : end;
+  if (upTo > decryption.readableEnd) decryption.RevealUpTo(const_cast<uint8_t*>(upTo));
+  return upTo == end ? end : upTo - kRevealAhead;
+}
+
 // Hands the bytes taken from the input block back to the data path's count; the last one is
 // what NextByte would have left in its cell.
 void TakeFrom(const uint8_t* start, const uint8_t* cursor) {
@@ -649,7 +667,11 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const BlockCodes& codes) {
   const uint8_t* const end = span.end;
   const uint8_t* const lastRound = end - kStretchInput;
   // Past `revealAt` more of the block is made readable; never once all of it is.
-  const uint8_t* revealAt = span.readable == end ? end : RevealAhead(bits.in, end);
+  InputDecryption decryption = kInlineDecryption ? TakeInputDecryption() : InputDecryption{};
+  const bool ownDecryption = decryption.readableEnd != nullptr;
+  const uint8_t* revealAt =
+      span.readable == end ? end : ownDecryption ? RevealAhead(decryption, bits.in, end)
+                                                 : RevealAhead(bits.in, end);
   unsigned pos = d.pos;
   uint8_t* const window = d.window;
   const unsigned roundEnd = WindowEnd(d) - kStretchWindowMargin;
@@ -662,7 +684,9 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const BlockCodes& codes) {
   int result = kMoreSymbols;
   bits.Refill();
   do {
-    if (bits.in > revealAt) revealAt = RevealAhead(bits.in, end);
+    if (bits.in > revealAt) {
+      revealAt = ownDecryption ? RevealAhead(decryption, bits.in, end) : RevealAhead(bits.in, end);
+    }
     static_assert(kRoundStartBits >= kFastLiteralBits, "the first look-up needs no refill");
     uint32_t entry = literals[bits.Peek(kLiteralMask)];
     bits.Refill();
@@ -747,6 +771,7 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const BlockCodes& codes) {
     if (kRing) kept = window[pos];
   } while (bits.in <= lastRound && pos < roundEnd);
   if (kRing) window[pos] = kept;
+  if (ownDecryption) GiveBackInputDecryption(decryption);
   d.pos = pos;
   HandBack(d, bits, span.cursor);
   return result;

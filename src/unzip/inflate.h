@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "unzip/decrypt.h"
+
 // Results of InflateStream.
 constexpr int kInflateOk = 0;
 constexpr int kInflateBadData = 1;   // invalid code, length check, incomplete code ...
@@ -62,6 +64,22 @@ struct InputSpan {
 InputSpan PeekInput();
 // Makes the block readable up to `upTo` (at most its end) and returns the new `readable`.
 const uint8_t* RevealInput(const uint8_t* upTo);
+// The decryption of an encrypted input block, which ksdist's fast loop takes over for a stretch
+// so that it runs beside the decoding with the keys in locals: from `readableEnd` on, the block
+// is still to be decrypted, with `keys`. TakeInputDecryption gives it where the block is not yet
+// readable to its end (a null `readableEnd` otherwise), and GiveBackInputDecryption takes it
+// back. Both pass it by value, so that the loop's copy never has its address taken.
+struct InputDecryption {
+  DecryptionKeys keys;
+  uint8_t* readableEnd;
+  // Makes the block readable up to `upTo`, which lies beyond readableEnd.
+  void RevealUpTo(uint8_t* upTo) {
+    DecryptRun(keys, readableEnd, uint32_t(upTo - readableEnd));
+    readableEnd = upTo;
+  }
+};
+InputDecryption TakeInputDecryption();
+void GiveBackInputDecryption(InputDecryption decryption);
 // Marks `count` bytes from the cursor on as delivered, exactly as `count` calls of NextByte
 // would have, so the block is refilled at the same moment.
 void TakeInput(uint32_t count);
