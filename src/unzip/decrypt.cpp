@@ -13,7 +13,7 @@ void InitKeys(const char* password) {
 
 namespace {
 
-constexpr uint32_t kKey1Multiplier = 134775813u;
+using decrypt_inline::kKey1Multiplier;
 
 inline uint8_t KeystreamByte(const DecryptionKeys& k) {
   uint32_t t = k.key2 | 2;

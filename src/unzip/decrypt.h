@@ -4,6 +4,8 @@
 #pragma once
 #include <stdint.h>
 
+#include "unzip/crc32.h"
+
 constexpr uint32_t kEncryptionHeaderBytes = 12;
 
 struct DecryptionKeys {
@@ -15,10 +17,9 @@ struct DecryptionKeys {
 // One set for the program; it serves one entry at a time.
 extern DecryptionKeys decryptionKeys;
 
-#include "unzip/crc32.h"
-
-// ksdist's decryption, inline so that a loop doing other work between a few bytes at a time keeps
-// the keys in its locals. SETUP.EXE, built for size, keeps a plain loop in DecryptBuffer.
+// ksdist's decryption is inline, so that a loop that decrypts a few bytes at a time between
+// other work keeps the keys in its locals. SETUP.EXE, built for size, has a plain loop in
+// DecryptBuffer.
 namespace decrypt_inline {
 
 constexpr uint32_t kKey1Multiplier = 134775813u;

@@ -1,6 +1,7 @@
 // The Deflate decoder: turns one entry's compressed bytes into its data through the 32 KB
 // history window. It pulls input with NextByte and pushes the window out with FlushWindow; the
-// data path implements both, so the decoder knows nothing of files, CRCs or encryption.
+// data path implements both, so the decoder knows nothing of files or CRCs. Of encryption it
+// knows only what ksdist's fast loop needs to run the data path's decryption inline.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
