@@ -506,8 +506,8 @@ void KeepSortedCode(unsigned simpleCount, const unsigned* counts, const uint16_t
 // says the same about patterns of l bits, and then each code of l bits goes into its slot. The
 // codes come in the order RFC 1951 3.2.2 gives them out, by length and then by symbol, each the
 // one before plus one, counted bit-reversed. What no code of up to fastBits bits covers stays
-// slow. Literal slots then hold two literals where both codes fit.
-void BuildFastTable(const unsigned* lengths, unsigned count, bool literals) {
+// slow. Where `pairs` asks, literal slots then hold two literals where both codes fit.
+void BuildFastTable(const unsigned* lengths, unsigned count, bool literals, bool pairs) {
   uint32_t* const fast = literals ? fastTables.literal : fastTables.distance;
   const unsigned fastBits = literals ? kFastLiteralBits : kFastDistanceBits;
   const unsigned simpleCount = literals ? 257 : 0;  // literals and the end of block
@@ -555,7 +555,7 @@ void BuildFastTable(const unsigned* lengths, unsigned count, bool literals) {
       pattern = NextReversed(pattern, length);
     }
   }
-  if (literals && kLiteralPairs) PairLiterals(fast, fastBits, order, starts + 1, patterns, lengths);
+  if (literals && kLiteralPairs && pairs) PairLiterals(fast, fastBits, order, starts + 1, patterns, lengths);
 }
 
 // The block's codes as the fast loop uses them.
@@ -565,6 +565,10 @@ struct BlockCodes {
   uint32_t literalMask;
   uint32_t distanceMask;
 };
+
+// Literal pairs cost more to build than they save where the block is small: they are built only
+// while this much of the input block is left to decode.
+constexpr long kPairsWorthInput = 1024;
 
 // Room the loop needs at the top of each round: two refills' worth of input, and window space
 // for six literals, so that only a match can reach the window's end.
@@ -789,8 +793,9 @@ int DecodeSymbolsFast(Decoder& d, const CodeEntry* literalTable, const CodeEntry
     if (literalTable != nullptr && span.end - span.cursor >= kStretchInput &&
         d.pos < WindowEnd(d) - kStretchWindowMargin) {
       if (!tablesBuilt) {
-        BuildFastTable(lengths, literalCount, true);
-        BuildFastTable(lengths + literalCount, distanceCount, false);
+        bool pairs = kLiteralPairs && span.end - span.cursor >= kPairsWorthInput;
+        BuildFastTable(lengths, literalCount, true, pairs);
+        BuildFastTable(lengths + literalCount, distanceCount, false, false);
         tablesBuilt = true;
       }
       result = WindowStart(d) == 0 ? DecodeStretch<true>(d, span, codes)
