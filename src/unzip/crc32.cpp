@@ -116,7 +116,7 @@ uint32_t XPower(unsigned n) {
 // which keeps its remainder and fits in 128 bits again: H and L each multiplied by the 32-bit
 // remainders of x^(distance + 63) and x^(distance - 1), which sit in the top of their halves.
 struct FoldFactors {
-  __m128i by128;  // one register over the next 16 bytes
+  __m128i by128;   // one register over the next 16 bytes
   __m128i by512;   // one of four registers over the other three
   __m128i by2048;  // one of four 512-bit registers over the other three
 };
@@ -193,8 +193,8 @@ KS_CRC_WIDE uint32_t Crc32UpdateWide(uint32_t crc, const uint8_t* bytes, uint32_
   lanes[0] = _mm512_xor_si512(lanes[0], _mm512_castsi128_si512(_mm_cvtsi32_si128(int(crc))));
   for (bytes += 256, count -= 256; count >= 256; bytes += 256, count -= 256) {
     for (unsigned j = 0; j < 4; ++j)
-      lanes[j] = _mm512_xor_si512(ForwardWide(lanes[j], by2048),
-                                  _mm512_loadu_si512(bytes + 64 * j));
+      lanes[j] =
+          _mm512_xor_si512(ForwardWide(lanes[j], by2048), _mm512_loadu_si512(bytes + 64 * j));
   }
   __m512i wide = lanes[0];
   for (unsigned j = 1; j < 4; ++j) wide = _mm512_xor_si512(ForwardWide(wide, by512), lanes[j]);

@@ -555,7 +555,8 @@ void BuildFastTable(const unsigned* lengths, unsigned count, bool literals, bool
       pattern = NextReversed(pattern, length);
     }
   }
-  if (literals && kLiteralPairs && pairs) PairLiterals(fast, fastBits, order, starts + 1, patterns, lengths);
+  if (literals && kLiteralPairs && pairs)
+    PairLiterals(fast, fastBits, order, starts + 1, patterns, lengths);
 }
 
 // The block's codes as the fast loop uses them.
@@ -642,8 +643,8 @@ unsigned TakeValue(FastBits& bits, const CodeEntry* slot) {
 
 // Puts the one or two literals of a literal entry into the window at `pos` and drops their
 // codes. Two bytes are stored either way; after a single literal the second is not yet the
-// output's, and the window's older content there, which a distance of 32,768 reads, goes to
-// `kept` first.
+// output's, and in the 32 KB window (`kRing`) the older content there, which a distance of
+// 32,768 reads, goes to `kept` first.
 template <bool kRing>
 void PutLiterals(FastBits& bits, uint8_t* window, unsigned& pos, uint8_t& kept, uint32_t entry) {
   bits.DropEntry(entry);
@@ -663,8 +664,10 @@ void PutLiterals(FastBits& bits, uint8_t* window, unsigned& pos, uint8_t& kept, 
 // its extra bits (28); a length and its extra bits take at most 20 of the 34 that two literal
 // entries leave, and the distance table needs 10. `kept` is what window[pos] holds as the
 // window's older content, which a single literal's second byte may have overwritten: it goes
-// back before each match, whose source may begin there, and at the end. What was taken goes
-// back to `d` and the data path at the end.
+// back before each match, whose source may begin there, and at the end. Only the 32 KB window
+// (`kRing`) has such content past `pos`; a whole-entry buffer has none there, and its loop
+// keeps nothing aside. What was taken goes back to `d` and the data path at the end. ksdist's
+// loop runs an encrypted block's decryption itself, a few bytes ahead of where it reads.
 template <bool kRing>
 int DecodeStretch(Decoder& d, const InputSpan& span, const BlockCodes& codes) {
   FastBits bits{d.buffer, d.count, span.cursor};
@@ -673,8 +676,8 @@ int DecodeStretch(Decoder& d, const InputSpan& span, const BlockCodes& codes) {
   // Past `revealAt` more of the block is made readable; never once all of it is.
   InputDecryption decryption = kInlineDecryption ? TakeInputDecryption() : InputDecryption{};
   const bool ownDecryption = decryption.readableEnd != nullptr;
-  const uint8_t* revealAt =
-      span.readable == end ? end : ownDecryption ? RevealAhead(decryption, bits.in, end)
+  const uint8_t* revealAt = span.readable == end ? end
+                            : ownDecryption      ? RevealAhead(decryption, bits.in, end)
                                                  : RevealAhead(bits.in, end);
   unsigned pos = d.pos;
   uint8_t* const window = d.window;
