@@ -346,9 +346,9 @@ int CreateBeneathRoot(const char* path, uint32_t rootLength, const char* below) 
   return file;
 }
 
-// Opens the folder `below` (a path of `length` characters, none of them a slash at its end)
-// beneath the destination folder, as a handle to create in, refusing every link and every way
-// out; -1 with errno set otherwise. No characters stand for the destination folder itself.
+// Opens the folder that the first `length` characters of `below` name beneath the destination
+// folder (none: the destination folder itself), as a handle to create in, refusing every link
+// and every way out; -1 with errno set otherwise.
 int OpenBeneathRoot(const char* below, size_t length) {
   if (length == 0) return dup(rootFolder.folder);
   char name[PATH_MAX];
@@ -364,8 +364,8 @@ int OpenBeneathRoot(const char* below, size_t length) {
 // Creates the folders of `below` (up to its last slash, at `last`) that are missing beneath the
 // destination folder, the last of them at least: the deepest one there is opened with one call,
 // and each missing one below it is made and, where another follows, opened without following a
-// link. False when a folder
-// on the way is anything but a folder or cannot be made; the walk one folder at a time decides.
+// link. False when a folder on the way is anything but a folder or cannot be made; the walk one
+// folder at a time then decides.
 bool CreateFoldersBeneathRoot(const char* below, const char* last) {
   // The end of the deepest folder that may exist, going up one folder at a time: the file's own
   // folder was found missing.
