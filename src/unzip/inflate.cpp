@@ -420,11 +420,7 @@ FastTables fastTables;
 // has sorted them already: the literal/length code's and the distance code's symbols by code
 // length and then by symbol, those of length l from `starts[l]` up to `starts[l + 1]`. SETUP.EXE,
 // built for size, sorts them again.
-#if defined(__OPTIMIZE_SIZE__)
-constexpr bool kKeepSortedCodes = false;
-#else
-constexpr bool kKeepSortedCodes = true;
-#endif
+constexpr bool kKeepSortedCodes = kBuiltForSpeed;
 
 struct SortedCode {
   unsigned starts[kMaxCodeBits + 2];
@@ -443,11 +439,7 @@ unsigned NextReversed(unsigned pattern, unsigned length) {
 
 // SETUP.EXE, built for size, does without literal pairs: building them is a good part of the
 // fast path's code, and the throughput they bring counts where ksdist unpacks large archives.
-#if defined(__OPTIMIZE_SIZE__)
-constexpr bool kLiteralPairs = false;
-#else
-constexpr bool kLiteralPairs = true;
-#endif
+constexpr bool kLiteralPairs = kBuiltForSpeed;
 
 // The second halves of literal pairs, by the room a first code leaves: for each room r that
 // some first code leaves, 2^r entries from index 2^r on, entry k what a pair gains when the rest
@@ -593,11 +585,7 @@ const uint8_t* RevealAhead(const uint8_t* in, const uint8_t* end) {
 
 // ksdist runs the decryption within the fast loop; SETUP.EXE, built for size, calls the data
 // path for it.
-#if defined(__OPTIMIZE_SIZE__)
-constexpr bool kInlineDecryption = false;
-#else
-constexpr bool kInlineDecryption = true;
-#endif
+constexpr bool kInlineDecryption = kBuiltForSpeed;
 
 // The same with the block's decryption taken over by the loop, whose locals keep its keys: the
 // call is always inlined, or the keys would go through memory each time.

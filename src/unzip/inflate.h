@@ -45,12 +45,16 @@ struct OutputWindow {
 };
 OutputWindow DecoderWindow();
 
-// SETUP.EXE's decoder, built for size, knows only the 32 KB window; ksdist's takes either.
+// SETUP.EXE's decoder is built for size; ksdist's is built for speed and has the extra paths
+// that the flags below and in inflate.cpp name.
 #if defined(__OPTIMIZE_SIZE__)
-constexpr bool kWholeEntryWindows = false;
+constexpr bool kBuiltForSpeed = false;
 #else
-constexpr bool kWholeEntryWindows = true;
+constexpr bool kBuiltForSpeed = true;
 #endif
+
+// SETUP.EXE's decoder knows only the 32 KB window; ksdist's takes either.
+constexpr bool kWholeEntryWindows = kBuiltForSpeed;
 
 // The unread rest of the current input block, for the decoder's fast path, which takes input
 // straight from it instead of through NextByte. `cursor` is its first byte and `end` the

@@ -298,6 +298,16 @@ int OpenSubfolder(int folder, const char* name, bool create) {
   return openat(folder, name, kFlags);
 }
 
+// Copies the folder name at `component`, up to the next slash (which the path has), into `name`;
+// returns that slash.
+const char* TakeComponent(const char* component, char (&name)[PATH_MAX]) {
+  const char* slash = strchr(component, '/');
+  size_t length = static_cast<size_t>(slash - component);
+  memcpy(name, component, length);
+  name[length] = '\0';
+  return slash;
+}
+
 // Walks the folders of `path` below its first `rootLength` characters, from the destination
 // folder kept open where it is; returns the last one open, or -1.
 int OpenFolders(const char* path, uint32_t rootLength, const char* last, bool createFolders) {
@@ -308,11 +318,8 @@ int OpenFolders(const char* path, uint32_t rootLength, const char* last, bool cr
   const int kept = KeptRoot(path, rootLength);
   int folder = kept >= 0 ? kept : open(rootLength ? root : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   for (const char* component = path + rootLength; folder >= 0 && component <= last;) {
-    const char* slash = strchr(component, '/');
     char name[PATH_MAX];
-    size_t length = static_cast<size_t>(slash - component);
-    memcpy(name, component, length);
-    name[length] = '\0';
+    const char* slash = TakeComponent(component, name);
     int next = OpenSubfolder(folder, name, createFolders);
     if (folder != kept) close(folder);
     folder = next;
@@ -381,11 +388,9 @@ bool CreateFoldersBeneathRoot(const char* below, const char* last) {
     goUp();
   }
   for (const char* component = end == below ? below : end + 1; component <= last;) {
-    const char* slash = strchr(component, '/');
     char name[PATH_MAX];
+    const char* slash = TakeComponent(component, name);
     size_t length = static_cast<size_t>(slash - component);
-    memcpy(name, component, length);
-    name[length] = '\0';
     int next = -1;
     if (length > 0 && (mkdirat(folder, name, 0777) == 0 || errno == EEXIST) && slash != last)
       next = openat(folder, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
